@@ -1,0 +1,66 @@
+// Geometry: the vector type, the 3x3 solver behind the triangle test, and
+// the nearest-hit search of a ray against the object table.
+#pragma once
+
+namespace fotolume {
+
+// Three doubles in a separately allocated block that the vector owns.
+// Every operation that yields a vector yields a new one; only assignment,
+// set and normalize change an existing vector. The evaluation order of each
+// operation is fixed because image bytes depend on the last bit.
+class Vetor {
+public:
+    Vetor();
+    explicit Vetor(const double a[3]);
+    Vetor(double x, double y, double z);
+    Vetor(const Vetor& other);
+    Vetor& operator=(const Vetor& other);
+    ~Vetor();
+
+    double& operator[](int i) { return block_[i]; }
+    const double& operator[](int i) const { return block_[i]; }
+    double x() const { return block_[0]; }
+    double y() const { return block_[1]; }
+    double z() const { return block_[2]; }
+
+    // Address of the owned block; lets tests check that blocks are never shared.
+    const double* data() const { return block_; }
+
+private:
+    double* block_;
+};
+
+void set(Vetor& v, double x, double y, double z);
+double length(const Vetor& v);
+void normalize(Vetor& v);
+Vetor add(const Vetor& a, const Vetor& b);
+Vetor subtract(const Vetor& a, const Vetor& b);
+Vetor scale(double s, const Vetor& v);
+Vetor scale(const Vetor& v, double s);
+double dot(const Vetor& a, const Vetor& b);
+Vetor cross(const Vetor& a, const Vetor& b);
+
+// A 3x3 system c0*x0 + c1*x1 + c2*x2 = b. Pivoting permutes rowOrder only;
+// rows never move in memory.
+struct LinearSystem3 {
+    int rowOrder[3];
+    double matrix[3][3];
+    double rhs[3];
+};
+
+void setupLinear3(LinearSystem3& system, const Vetor& c0, const Vetor& c1, const Vetor& c2,
+                  const Vetor& b);
+int choosePivot(LinearSystem3& system, int step);
+// 1 with the solution set, or 0 (solution untouched) when a pivot falls
+// below the absolute threshold 0.001.
+int solveLinear3(LinearSystem3& system, Vetor& solution);
+
+// Distance returned by intersectScene when the ray meets nothing.
+constexpr double NO_HIT = -1.0;
+
+// Nearest hit of a ray (unit direction) against every object: the distance,
+// the row of the object and its unit normal there; NO_HIT, -1 and (0, 0, 0)
+// on a miss. Ties go to the lower row.
+double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex, Vetor& hitNormal);
+
+}  // namespace fotolume

@@ -1,0 +1,127 @@
+#include <cmath>
+
+#include "geometry/geometry.hpp"
+#include "scene/scene.hpp"
+
+namespace fotolume {
+
+namespace {
+
+// Each test yields a candidate distance above 0.001, or none (false).
+
+bool sphereCandidate(int i, const Vetor& origin, const Vetor& direction, double& t) {
+    const Vetor l = subtract(objectPointA[i], origin);
+    const double tca = dot(direction, l);
+    const Vetor perp = subtract(l, scale(tca, direction));
+    const double r = objectRadius[i];
+    const double h2 = r * r - length(perp) * length(perp);
+    if (h2 < 0.001) return false;
+    const double s = std::sqrt(h2);
+    const double t0 = tca - s;
+    const double t1 = tca + s;
+    if (t0 > 0.001) {
+        t = t0;
+        return true;
+    }
+    if (t1 > 0.001) {
+        t = t1;
+        return true;
+    }
+    return false;
+}
+
+void sphereNormal(int i, const Vetor& origin, const Vetor& direction, double t, Vetor& normal) {
+    const Vetor l = subtract(objectPointA[i], origin);
+    normal = subtract(scale(t, direction), l);
+    normalize(normal);
+    if (dot(normal, direction) > 0.001) normal = scale(normal, -1);
+}
+
+// The edges AB and AC have a 0.001 margin, the edge BC none.
+bool triangleCandidate(int i, const Vetor& origin, const Vetor& direction, double& t) {
+    const Vetor& a = objectPointA[i];
+    const Vetor e1 = subtract(objectPointB[i], a);
+    const Vetor e2 = subtract(objectPointC[i], a);
+    const Vetor s = subtract(origin, a);
+    LinearSystem3 system;
+    setupLinear3(system, direction, e1, e2, s);
+    Vetor x;
+    if (!solveLinear3(system, x)) return false;
+    const double candidate = -x[0];
+    if (x[1] + x[2] <= 1 && x[1] >= 0.001 && x[2] >= 0.001 && candidate > 0.001) {
+        t = candidate;
+        return true;
+    }
+    return false;
+}
+
+void triangleNormal(int i, const Vetor& direction, Vetor& normal) {
+    const Vetor& a = objectPointA[i];
+    normal = cross(subtract(objectPointB[i], a), subtract(objectPointC[i], a));
+    normalize(normal);
+    if (dot(normal, direction) > 0.001) normal = scale(normal, -1);
+}
+
+// A hit exactly on the rim is a miss.
+bool discCandidate(int i, const Vetor& origin, const Vetor& direction, double& t) {
+    const Vetor& centre = objectPointA[i];
+    const Vetor& n = objectPointB[i];
+    const double den = dot(direction, n);
+    if (den == 0.0) return false;
+    const double candidate = dot(subtract(centre, origin), n) / den;
+    const Vetor p = add(origin, scale(candidate, direction));
+    if (length(subtract(p, centre)) < objectRadius[i] && candidate > 0.001) {
+        t = candidate;
+        return true;
+    }
+    return false;
+}
+
+// The disc's normal is never turned toward the ray.
+void discNormal(int i, Vetor& normal) {
+    normal = objectPointB[i];
+    normalize(normal);
+}
+
+}  // namespace
+
+double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex,
+                      Vetor& hitNormal) {
+    double best = NO_HIT;
+    hitIndex = -1;
+    set(hitNormal, 0.0, 0.0, 0.0);
+    for (int i = 0; i < objectCount; ++i) {
+        double t = 0.0;
+        bool found = false;
+        switch (objectType[i]) {
+        case ObjectType::Sphere:
+            found = sphereCandidate(i, origin, direction, t);
+            break;
+        case ObjectType::Triangle:
+            found = triangleCandidate(i, origin, direction, t);
+            break;
+        case ObjectType::Disc:
+            found = discCandidate(i, origin, direction, t);
+            break;
+        case ObjectType::Unknown:
+            break;
+        }
+        if (!found || !(best == NO_HIT || t < best)) continue;
+        best = t;
+        switch (objectType[i]) {
+        case ObjectType::Sphere:
+            sphereNormal(i, origin, direction, t, hitNormal);
+            break;
+        case ObjectType::Triangle:
+            triangleNormal(i, direction, hitNormal);
+            break;
+        default:
+            discNormal(i, hitNormal);
+            break;
+        }
+        hitIndex = i;
+    }
+    return best;
+}
+
+}  // namespace fotolume

@@ -1,0 +1,97 @@
+// Scene description: the global fixed-capacity tables, the scene file
+// reader and the camera set-up that ends reading.
+#pragma once
+
+#include <cstdio>
+
+#include "geometry/geometry.hpp"
+
+namespace fotolume {
+
+constexpr int MAX_LIGHTS = 10;
+constexpr int MAX_PIGMENTS = 20;
+constexpr int MAX_FINISHES = 50;
+constexpr int MAX_OBJECTS = 200;
+constexpr int KIND_SIZE = 10;  // a type word of at most 9 characters and its terminator
+
+// Type words matched once when the scene is read, so the inner loops never
+// compare strings; Unknown stands for any other word (or none).
+enum class PigmentType : unsigned char { Unknown, Solid, Checker, Gradient };
+enum class ObjectType : unsigned char { Unknown, Sphere, Triangle, Disc };
+
+PigmentType pigmentTypeOf(const char* word);
+ObjectType objectTypeOf(const char* word);
+
+// Camera and image globals.
+extern Vetor eye;
+extern Vetor cameraRight;
+extern Vetor cameraUp;
+extern Vetor cameraBack;
+extern int imageWidth;
+extern int imageHeight;
+extern double planeWidth;
+extern double planeHeight;
+extern double pixelSize;
+extern int traceDepth;
+extern Vetor backgroundColor;
+
+// Light table: row 0 is the ambient light (only its color is used).
+extern int lightCount;
+extern Vetor lightPosition[MAX_LIGHTS];
+extern Vetor lightColor[MAX_LIGHTS];
+extern Vetor lightAttenuation[MAX_LIGHTS];
+
+// Pigment table.
+extern int pigmentCount;
+extern char pigmentKind[MAX_PIGMENTS][KIND_SIZE];
+extern PigmentType pigmentType[MAX_PIGMENTS];
+extern Vetor pigmentColor1[MAX_PIGMENTS];
+extern Vetor pigmentColor2[MAX_PIGMENTS];
+extern Vetor pigmentOrigin[MAX_PIGMENTS];
+extern Vetor pigmentDirection[MAX_PIGMENTS];
+extern double pigmentSize[MAX_PIGMENTS];
+
+// Finish table, column by column in the order of the scene file.
+extern int finishCount;
+extern double finishAmbient[MAX_FINISHES];
+extern double finishDiffuse[MAX_FINISHES];
+extern double finishSpecular[MAX_FINISHES];
+extern double finishShininess[MAX_FINISHES];
+extern double finishReflection[MAX_FINISHES];
+extern double finishTransmission[MAX_FINISHES];
+extern double finishIor[MAX_FINISHES];
+
+// Object table.
+extern int objectCount;
+extern int objectPigment[MAX_OBJECTS];
+extern int objectFinish[MAX_OBJECTS];
+extern char objectKind[MAX_OBJECTS][KIND_SIZE];
+extern ObjectType objectType[MAX_OBJECTS];
+extern Vetor objectPointA[MAX_OBJECTS];
+extern Vetor objectPointB[MAX_OBJECTS];
+extern Vetor objectPointC[MAX_OBJECTS];
+extern double objectRadius[MAX_OBJECTS];
+
+// Puts every table and camera global back to its start-up value, for callers
+// that read more than one scene in a process (tests, the fuzzer).
+void resetScene();
+
+enum class ReadStatus {
+    Ok,          // read (possibly with warnings) and camera set up
+    CannotOpen,  // the file could not be opened; its message is on standard output
+    Refused,     // the content breaks a limit or the camera is degenerate; error printed
+};
+
+// Reads the scene file into the tables and sets up the camera. Warnings and
+// errors about the content go to `diagnostics` as FILE:LINE:COLUMN: lines.
+ReadStatus readScene(const char* fileName, std::FILE* diagnostics = stderr);
+
+enum class CameraStatus { Ok, EyeAtLookAt, UpAlongView, BadFieldOfView, NotFinite };
+
+// Builds the camera basis from eye (already set), look-at point, up vector
+// and vertical field of view in degrees; imageWidth and imageHeight must be
+// set. Always computes every global; the status says whether the result is
+// a usable camera.
+CameraStatus setupCamera(const Vetor& lookAt, const Vetor& upVector, double fieldOfView);
+
+}  // namespace fotolume

@@ -1,0 +1,106 @@
+#include <cmath>
+
+#include "scene/scene.hpp"
+#include "shading/shading.hpp"
+
+namespace fotolume {
+
+namespace {
+
+// D - 2 (N.D) N, normalized; the same for N and -N.
+Vetor mirror(const Vetor& normal, const Vetor& direction) {
+    const double m = dot(normal, direction) * (-2);
+    Vetor r = add(scale(m, normal), direction);
+    normalize(r);
+    return r;
+}
+
+void addWeighted(Vetor& sum, double weight, const Vetor& color) {
+    for (int k = 0; k < 3; ++k) sum[k] = sum[k] + weight * color[k];
+}
+
+}  // namespace
+
+bool isLit(const Vetor& point, int light) {
+    Vetor l = subtract(lightPosition[light], point);
+    normalize(l);
+    int hitIndex;
+    Vetor hitNormal;
+    const double t = intersectScene(point, l, hitIndex, hitNormal);
+    if (t == NO_HIT) return true;
+    // The distance to the light is deliberately not compared: anything on
+    // the half-line through the light, beyond it too, casts the shadow.
+    return finishTransmission[objectFinish[hitIndex]] > 0.001;
+}
+
+Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside) {
+    Vetor s;
+    int hitIndex;
+    Vetor n;
+    const double t = intersectScene(origin, direction, hitIndex, n);
+    if (t == NO_HIT) return backgroundColor;
+    if (traceDepth >= MAX_TRACE_DEPTH) return s;
+
+    const int f = objectFinish[hitIndex];
+    // No offset along the normal: the 0.001 least hit distance alone keeps
+    // secondary and shadow rays from finding this surface again.
+    const Vetor p = add(origin, scale(t, direction));
+    const Vetor cp = evalPigment(p, hitIndex);
+
+    const double ka = finishAmbient[f];
+    const double kd = finishDiffuse[f];
+    const double ks = finishSpecular[f];
+    const double shininess = finishShininess[f];
+    for (int k = 0; k < 3; ++k) s[k] = (ka * lightColor[0][k]) * cp[k];
+
+    for (int i = 1; i < lightCount; ++i) {
+        if (!isLit(p, i)) continue;
+        Vetor l = subtract(lightPosition[i], p);
+        const double d = length(l);
+        normalize(l);
+        Vetor h = subtract(l, direction);
+        normalize(h);
+        const Vetor& a = lightAttenuation[i];
+        const double att = 1 / ((a[1] * d + a[0]) + (a[2] * d) * d);
+        const Vetor li = scale(att, lightColor[i]);
+        const double nl = dot(n, l);
+        if (nl > 0.001)
+            for (int k = 0; k < 3; ++k) s[k] = nl * ((li[k] * kd) * cp[k]) + s[k];
+        const double nh = dot(n, h);
+        if (nh > 0.001) {
+            const double highlight = std::pow(nh, shininess);
+            for (int k = 0; k < 3; ++k) s[k] = highlight * (li[k] * ks) + s[k];
+        }
+    }
+
+    const double kr = finishReflection[f];
+    if (kr > 0.001) {
+        ++traceDepth;
+        const Vetor cr = traceRay(p, mirror(n, direction), inside);
+        addWeighted(s, kr, cr);
+        --traceDepth;
+    }
+
+    const double kt = finishTransmission[f];
+    if (objectType[hitIndex] == ObjectType::Sphere && kt > 0.001) {
+        const double ior = finishIor[f];
+        const double ni = inside == 0 ? ior : 1;
+        const double nt = inside == 0 ? 1 : ior;
+        const double dn = dot(direction, n);
+        const double k = 1 - (1 - dn * dn) * ((ni * ni) / (nt * nt));
+        ++traceDepth;
+        if (k >= 0.001) {
+            const double eta = ni / nt;
+            Vetor transmitted = add(scale(dn * (-eta) - std::sqrt(k), n), scale(eta, direction));
+            normalize(transmitted);
+            addWeighted(s, kt, traceRay(p, transmitted, inside == 0 ? 1 : 0));
+        } else {
+            // Total internal reflection, weighted by the transmission.
+            addWeighted(s, kt, traceRay(p, mirror(n, direction), inside));
+        }
+        --traceDepth;
+    }
+    return s;
+}
+
+}  // namespace fotolume

@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "scene/scene.hpp"
+#include "support/support.hpp"
+
+namespace fotolume {
+namespace {
+
+using test::loadScene;
+
+const char* const kWorkedExample =
+    "0 1 6\n0 0 0\n0 1 0\n45\n2\n"
+    "0 0 0 0.2 0.2 0.2 1 0 0\n"
+    "10 10 10 1 1 1 1 0 0\n"
+    "2\nsolid 1 0 0\nchecker 1 1 1 0 0 0 0.5\n"
+    "1\n1 0.7 0.3 20 0 0 1\n"
+    "2\n0 0 sphere 0 0 0 1\n1 0 disc 0 -1 0 5 0 1 0\n";
+
+void expectVector(const Vetor& v, double x, double y, double z) {
+    EXPECT_EQ(v[0], x);
+    EXPECT_EQ(v[1], y);
+    EXPECT_EQ(v[2], z);
+}
+
+void expectWorkedExample() {
+    expectVector(eye, 0, 1, 6);
+    EXPECT_EQ(lightCount, 2);
+    expectVector(lightColor[0], 0.2, 0.2, 0.2);
+    expectVector(lightPosition[1], 10, 10, 10);
+    expectVector(lightAttenuation[1], 1, 0, 0);
+    EXPECT_EQ(pigmentCount, 2);
+    EXPECT_STREQ(pigmentKind[0], "solid");
+    EXPECT_EQ(pigmentType[0], PigmentType::Solid);
+    expectVector(pigmentColor1[0], 1, 0, 0);
+    EXPECT_EQ(pigmentType[1], PigmentType::Checker);
+    expectVector(pigmentColor1[1], 1, 1, 1);
+    expectVector(pigmentColor2[1], 0, 0, 0);
+    EXPECT_EQ(pigmentSize[1], 0.5);
+    EXPECT_EQ(finishCount, 1);
+    EXPECT_EQ(finishAmbient[0], 1);
+    EXPECT_EQ(finishDiffuse[0], 0.7);
+    EXPECT_EQ(finishSpecular[0], 0.3);
+    EXPECT_EQ(finishShininess[0], 20);
+    EXPECT_EQ(finishIor[0], 1);
+    EXPECT_EQ(objectCount, 2);
+    EXPECT_EQ(objectType[0], ObjectType::Sphere);
+    expectVector(objectPointA[0], 0, 0, 0);
+    EXPECT_EQ(objectRadius[0], 1);
+    EXPECT_EQ(objectPigment[1], 1);
+    EXPECT_EQ(objectFinish[1], 0);
+    EXPECT_STREQ(objectKind[1], "disc");
+    expectVector(objectPointA[1], 0, -1, 0);
+    EXPECT_EQ(objectRadius[1], 5);
+    expectVector(objectPointB[1], 0, 1, 0);
+    // The camera was set up at the end of reading.
+    expectVector(cameraBack, 0, 1 / std::sqrt(37.0), 6 / std::sqrt(37.0));
+    EXPECT_EQ(traceDepth, 0);
+}
+
+TEST(SceneReader, WorkedExampleReadsTheSameOnOneLineOrMany) {
+    bool accepted = false;
+    EXPECT_EQ(loadScene(kWorkedExample, 4, 3, &accepted), "");
+    EXPECT_TRUE(accepted);
+    expectWorkedExample();
+
+    std::string oneLine = kWorkedExample;
+    for (char& c : oneLine)
+        if (c == '\n') c = ' ';
+    EXPECT_EQ(loadScene(oneLine, 4, 3, &accepted), "");
+    EXPECT_TRUE(accepted);
+    expectWorkedExample();
+
+    std::string crlfAndTabs;
+    for (char c : std::string(kWorkedExample))
+        crlfAndTabs += c == '\n' ? "\r\n\t" : std::string(1, c);
+    EXPECT_EQ(loadScene(crlfAndTabs, 4, 3, &accepted), "");
+    expectWorkedExample();
+
+    // Rows beyond the counts keep their start values.
+    EXPECT_EQ(pigmentKind[2][0], '\0');
+    expectVector(objectPointA[2], 0, 0, 0);
+    expectVector(backgroundColor, 0.5, 0.5, 0.5);
+}
+
+TEST(SceneReader, UnknownTypeWordsReadNoValuesAndWarn) {
+    // "Solid" is not "solid": its three numbers are taken as the next rows'
+    // type words, and everything after shifts.
+    const std::string scene =
+        "0 0 5  0 0 0  0 1 0  60\n1 0 0 0 1 1 1 0 0 0\n"
+        "2\nSolid 1 0 0\nsolid 0 1 0\n"
+        "1\n1 0 0 0 0 0 1\n"
+        "1\n0 0 sphere 0 0 0 1\n";
+    bool accepted = false;
+    const std::string printed = loadScene(scene, 4, 3, &accepted);
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(pigmentType[0], PigmentType::Unknown);
+    EXPECT_STREQ(pigmentKind[0], "Solid");
+    EXPECT_STREQ(pigmentKind[1], "1");
+    expectVector(pigmentColor1[0], 0, 0, 0);
+    // The finish count is now "0", the object count "0"... the file drifts.
+    EXPECT_EQ(finishCount, 0);
+    EXPECT_NE(printed.find("scene:4:1: warning: unknown pigment type 'Solid' for pigment 0"),
+              std::string::npos)
+        << printed;
+    EXPECT_NE(printed.find("scene:4:7: warning: unknown pigment type '1' for pigment 1"),
+              std::string::npos)
+        << printed;
+}
+
+TEST(SceneReader, OverlongAndOddTypeWordsAreNeverRecognised) {
+    const std::string head = "0 0 5 0 0 0 0 1 0 60 1 0 0 0 1 1 1 0 0 0 1 ";
+    const std::string tail = " 1  1 0 0 0 0 0 1  0";
+    bool accepted = false;
+    loadScene(head + "gradient9" + tail, 4, 3, &accepted);  // 9 characters fit
+    EXPECT_TRUE(accepted);
+    EXPECT_STREQ(pigmentKind[0], "gradient9");
+    EXPECT_EQ(pigmentType[0], PigmentType::Unknown);
+
+    const std::string printed = loadScene(head + "solidsolid" + tail, 4, 3, &accepted);
+    EXPECT_STREQ(pigmentKind[0], "solidsoli");
+    EXPECT_EQ(pigmentType[0], PigmentType::Unknown);
+    EXPECT_NE(printed.find("'solidsolid'"), std::string::npos) << printed;
+
+    // A NUL after "solid" in a 10-character word must not make it "solid".
+    std::string nul = head + "solid" + std::string(1, '\0') + "xxxx" + tail;
+    const std::string nulPrinted = loadScene(nul, 4, 3, &accepted);
+    EXPECT_EQ(pigmentType[0], PigmentType::Unknown);
+    EXPECT_NE(nulPrinted.find("'solid\\x00xxxx'"), std::string::npos) << nulPrinted;
+
+    const std::string huge = loadScene(head + std::string(500, 'w') + tail, 4, 3, &accepted);
+    EXPECT_EQ(pigmentType[0], PigmentType::Unknown);
+    EXPECT_NE(huge.find("'" + std::string(40, 'w') + "...'"), std::string::npos) << huge;
+}
+
+TEST(SceneReader, TruncatedFileLeavesZerosAndWarnsOnceWhereItEnds) {
+    std::string scene = kWorkedExample;
+    scene = scene.substr(0, scene.find("1 0 disc") + 8);  // ends after "disc"
+    bool accepted = false;
+    const std::string printed = loadScene(scene, 4, 3, &accepted);
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(objectType[1], ObjectType::Disc);
+    expectVector(objectPointA[1], 0, 0, 0);
+    EXPECT_EQ(objectRadius[1], 0);
+    const int lines = static_cast<int>(std::count(printed.begin(), printed.end(), '\n'));
+    EXPECT_EQ(lines, 1) << printed;
+    EXPECT_NE(printed.find("scene:15:9: warning: file ends early: expected a real number for "
+                           "centre x of object 1 (disc)"),
+              std::string::npos)
+        << printed;
+}
+
+TEST(SceneReader, ValuesThatDoNotConvertKeepTheirTargetAndArePlaced) {
+    // A word where a number belongs stops every later number on the same
+    // token (as fscanf does); it is reported once, with its position.
+    const std::string scene =
+        "0 0 5 0 0 0 0 1 0 60\n"
+        "1\n"
+        "\t0 0 0 x 1 1 1 0 0\r\n"
+        "1 solid 1 0 0 1 1 0 0 0 0 0 1 1 0 0 sphere 0 0 0 1\n";
+    const std::string printed = loadScene(scene);
+    EXPECT_NE(printed.find("scene:3:8: warning: expected a real number for color red of light 0, "
+                           "found 'x'"),
+              std::string::npos)
+        << printed;
+    // Everything after it failed on the same 'x' until a word read took it.
+    EXPECT_EQ(lightColor[0][0], 0);
+    EXPECT_EQ(pigmentCount, 0);
+
+    // Warnings are capped at 20 lines and a count of the rest.
+    std::string many = "0 0 5 0 0 0 0 1 0 60 0 20 ";
+    for (int i = 0; i < 20; ++i) many += "bad" + std::to_string(i) + " ";
+    many += "x";
+    bool accepted = false;
+    const std::string capped = loadScene(many, 4, 3, &accepted);
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(std::count(capped.begin(), capped.end(), '\n'), 21) << capped;
+    EXPECT_NE(capped.find("\nscene: note: 1 more warnings not shown\n"), std::string::npos)
+        << capped;
+
+    loadScene("0 0 5 0 0 0 0 1 0 60 0 21", 4, 3, &accepted);
+    EXPECT_FALSE(accepted);
+}
+
+TEST(SceneReader, PositionsForFirstTokenLastTokenAndEndOfFile) {
+    bool accepted = false;
+    std::string printed = loadScene("eye 0 5", 4, 3, &accepted);
+    EXPECT_EQ(printed.rfind("scene:1:1: warning: expected a real number for x of the eye point, "
+                            "found 'eye'",
+                            0),
+              0u)
+        << printed;
+    EXPECT_FALSE(accepted);  // nothing else converts: no camera
+
+    std::string scene = kWorkedExample;
+    scene.replace(scene.rfind("0\n"), 1, "o");  // last token of the file
+    printed = loadScene(scene, 4, 3, &accepted);
+    EXPECT_TRUE(accepted);
+    EXPECT_NE(printed.find("scene:15:23: warning: expected a real number for normal z of object 1 "
+                           "(disc), found 'o'"),
+              std::string::npos)
+        << printed;
+
+    printed = loadScene("0 1 6\r\n0 0 0\r\n0 1 0\r\n45\r\n", 4, 3, &accepted);
+    EXPECT_NE(printed.find("scene:5:1: warning: file ends early: expected an integer for the "
+                           "number of lights"),
+              std::string::npos)
+        << printed;
+}
+
+TEST(SceneReader, LimitsAreRefusedWhereTheyAreRead) {
+    const std::string camera = "0 0 5 0 0 0 0 1 0 60\n";
+    bool accepted = true;
+    std::string printed = loadScene(camera + "11\n", 4, 3, &accepted);
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(printed, "scene:2:1: error: 11 lights, but a scene holds at most 10\n");
+
+    printed = loadScene(camera + "0 0 51", 4, 3, &accepted);
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(printed, "scene:2:5: error: 51 finishes, but a scene holds at most 50\n");
+
+    printed = loadScene(camera + "0 0 0 99999999999999999999", 4, 3, &accepted);
+    EXPECT_FALSE(accepted);
+    EXPECT_NE(printed.find("2147483647 objects, but a scene holds at most 200"), std::string::npos);
+
+    const std::string tables =
+        camera + "1 0 0 0 1 1 1 0 0 0\n1 solid 1 1 1\n2 1 0 0 0 0 0 1 1 0 0 0 0 0 1\n";
+    printed = loadScene(tables + "1\n0 2 sphere 0 0 0 1\n", 4, 3, &accepted);
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(
+        printed,
+        "scene:6:3: error: object 0 names finish 2, but the file defines finishes 0 to 1 only\n");
+
+    printed = loadScene(tables + "2\n0 0 sphere 0 0 0 1\n-1 0 disc\n", 4, 3, &accepted);
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(
+        printed,
+        "scene:7:1: error: object 1 names pigment -1, but the file defines pigments 0 to 0 only\n");
+
+    printed = loadScene(camera + "0 0 0 1 0 0 sphere", 4, 3, &accepted);
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(printed,
+              "scene:2:9: error: object 0 names pigment 0, but the file defines no pigments\n");
+
+    // Negative counts read no rows and are fine.
+    loadScene(camera + "-3 -1 -7 -2", 4, 3, &accepted);
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(lightCount, -3);
+}
+
+}  // namespace
+}  // namespace fotolume

@@ -1,0 +1,99 @@
+#include "support/support.hpp"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "scene/scene.hpp"
+
+namespace fotolume::test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "fotolume-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+std::string TempDir::write(const std::string& name, const std::string& content) const {
+    const std::string file = path(name);
+    std::ofstream(file, std::ios::binary) << content;
+    return file;
+}
+
+namespace {
+std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+}  // namespace
+
+RunResult runFotolume(const std::vector<std::string>& args, const std::string& shellPrefix) {
+    TempDir capture;
+    std::string command = shellPrefix + " " + shellQuote(FOTOLUME_BINARY);
+    for (const std::string& arg : args) command += " " + shellQuote(arg);
+    command += " >" + shellQuote(capture.path("out")) + " 2>" + shellQuote(capture.path("err")) +
+               " </dev/null";
+    const int raw = std::system(("/bin/sh -c " + shellQuote(command)).c_str());
+    RunResult result;
+    if (raw != -1 && WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
+    result.out = readFile(capture.path("out"));
+    result.err = readFile(capture.path("err"));
+    return result;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+bool exists(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
+}
+
+std::string loadScene(const std::string& text, int width, int height, bool* accepted) {
+    TempDir dir;
+    const std::string file = dir.write("scene.txt", text);
+    resetScene();
+    imageWidth = width;
+    imageHeight = height;
+    std::FILE* diagnostics = std::tmpfile();
+    const ReadStatus status = readScene(file.c_str(), diagnostics);
+    if (accepted != nullptr) *accepted = status == ReadStatus::Ok;
+    std::rewind(diagnostics);
+    std::string printed;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, diagnostics)) > 0)
+        printed.append(buffer, got);
+    std::fclose(diagnostics);
+    // Name-independent: tests compare from the line number on.
+    const std::string prefix = file + ":";
+    for (std::size_t at; (at = printed.find(prefix)) != std::string::npos;)
+        printed.replace(at, prefix.size(), "scene:");
+    return printed;
+}
+
+std::string sourcePath(const std::string& relative) {
+    return std::string(FOTOLUME_SOURCE_DIR) + "/" + relative;
+}
+
+}  // namespace fotolume::test
