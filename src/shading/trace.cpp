@@ -7,19 +7,32 @@ namespace fotolume {
 
 namespace {
 
-// D - 2 (N.D) N, normalized; the same for N and -N.
-Vetor mirror(const Vetor& normal, const Vetor& direction) {
+void addWeighted(Vetor& sum, double weight, const Vetor& color) {
+    for (int k = 0; k < 3; ++k) sum[k] = sum[k] + weight * color[k];
+}
+
+}  // namespace
+
+Vetor mirrorDirection(const Vetor& normal, const Vetor& direction) {
     const double m = dot(normal, direction) * (-2);
     Vetor r = add(scale(m, normal), direction);
     normalize(r);
     return r;
 }
 
-void addWeighted(Vetor& sum, double weight, const Vetor& color) {
-    for (int k = 0; k < 3; ++k) sum[k] = sum[k] + weight * color[k];
+// Entering (inside 0) the ratio is ior itself, leaving it is 1 / ior.
+bool refractDirection(const Vetor& normal, const Vetor& direction, double ior, int inside,
+                      Vetor& transmitted) {
+    const double ni = inside == 0 ? ior : 1;
+    const double nt = inside == 0 ? 1 : ior;
+    const double dn = dot(direction, normal);
+    const double k = 1 - (1 - dn * dn) * ((ni * ni) / (nt * nt));
+    if (!(k >= 0.001)) return false;
+    const double eta = ni / nt;
+    transmitted = add(scale(dn * (-eta) - std::sqrt(k), normal), scale(eta, direction));
+    normalize(transmitted);
+    return true;
 }
-
-}  // namespace
 
 bool isLit(const Vetor& point, int light) {
     Vetor l = subtract(lightPosition[light], point);
@@ -76,27 +89,20 @@ Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside) {
     const double kr = finishReflection[f];
     if (kr > 0.001) {
         ++traceDepth;
-        const Vetor cr = traceRay(p, mirror(n, direction), inside);
+        const Vetor cr = traceRay(p, mirrorDirection(n, direction), inside);
         addWeighted(s, kr, cr);
         --traceDepth;
     }
 
     const double kt = finishTransmission[f];
     if (objectType[hitIndex] == ObjectType::Sphere && kt > 0.001) {
-        const double ior = finishIor[f];
-        const double ni = inside == 0 ? ior : 1;
-        const double nt = inside == 0 ? 1 : ior;
-        const double dn = dot(direction, n);
-        const double k = 1 - (1 - dn * dn) * ((ni * ni) / (nt * nt));
         ++traceDepth;
-        if (k >= 0.001) {
-            const double eta = ni / nt;
-            Vetor transmitted = add(scale(dn * (-eta) - std::sqrt(k), n), scale(eta, direction));
-            normalize(transmitted);
+        Vetor transmitted;
+        if (refractDirection(n, direction, finishIor[f], inside, transmitted)) {
             addWeighted(s, kt, traceRay(p, transmitted, inside == 0 ? 1 : 0));
         } else {
             // Total internal reflection, weighted by the transmission.
-            addWeighted(s, kt, traceRay(p, mirror(n, direction), inside));
+            addWeighted(s, kt, traceRay(p, mirrorDirection(n, direction), inside));
         }
         --traceDepth;
     }

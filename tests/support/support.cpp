@@ -97,3 +97,70 @@ std::string sourcePath(const std::string& relative) {
 }
 
 }  // namespace fotolume::test
+
+namespace fotolume::test {
+
+namespace {
+int addObject(ObjectType type, const char* word, int finish, int pigment) {
+    const int i = objectCount++;
+    objectType[i] = type;
+    std::snprintf(objectKind[i], KIND_SIZE, "%s", word);
+    objectFinish[i] = finish;
+    objectPigment[i] = pigment;
+    return i;
+}
+}  // namespace
+
+int addSphere(const Vetor& centre, double radius, int finish, int pigment) {
+    const int i = addObject(ObjectType::Sphere, "sphere", finish, pigment);
+    objectPointA[i] = centre;
+    objectRadius[i] = radius;
+    return i;
+}
+
+int addTriangle(const Vetor& a, const Vetor& b, const Vetor& c, int finish, int pigment) {
+    const int i = addObject(ObjectType::Triangle, "triangle", finish, pigment);
+    objectPointA[i] = a;
+    objectPointB[i] = b;
+    objectPointC[i] = c;
+    return i;
+}
+
+int addDisc(const Vetor& centre, double radius, const Vetor& normal, int finish, int pigment) {
+    const int i = addObject(ObjectType::Disc, "disc", finish, pigment);
+    objectPointA[i] = centre;
+    objectRadius[i] = radius;
+    objectPointB[i] = normal;
+    return i;
+}
+
+int addFinish(double ambient, double diffuse, double specular, double shininess, double reflection,
+              double transmission, double ior) {
+    const int i = finishCount++;
+    finishAmbient[i] = ambient;
+    finishDiffuse[i] = diffuse;
+    finishSpecular[i] = specular;
+    finishShininess[i] = shininess;
+    finishReflection[i] = reflection;
+    finishTransmission[i] = transmission;
+    finishIor[i] = ior;
+    return i;
+}
+
+int addSolid(const Vetor& color) {
+    const int i = pigmentCount++;
+    pigmentType[i] = PigmentType::Solid;
+    std::snprintf(pigmentKind[i], KIND_SIZE, "solid");
+    pigmentColor1[i] = color;
+    return i;
+}
+
+int addLight(const Vetor& position, const Vetor& color, const Vetor& attenuation) {
+    const int i = lightCount++;
+    lightPosition[i] = position;
+    lightColor[i] = color;
+    lightAttenuation[i] = attenuation;
+    return i;
+}
+
+}  // namespace fotolume::test

@@ -42,3 +42,20 @@ std::string loadScene(const std::string& text, int width = 4, int height = 3,
 std::string sourcePath(const std::string& relative);
 
 }  // namespace fotolume::test
+
+#include "geometry/geometry.hpp"
+
+namespace fotolume::test {
+
+// Direct table writers for tests that build a scene without a file. Each
+// returns the new row. Finish 0 and pigment 0 are used unless given.
+int addSphere(const Vetor& centre, double radius, int finish = 0, int pigment = 0);
+int addTriangle(const Vetor& a, const Vetor& b, const Vetor& c, int finish = 0, int pigment = 0);
+int addDisc(const Vetor& centre, double radius, const Vetor& normal, int finish = 0,
+            int pigment = 0);
+int addFinish(double ambient, double diffuse, double specular, double shininess, double reflection,
+              double transmission, double ior);
+int addSolid(const Vetor& color);
+int addLight(const Vetor& position, const Vetor& color, const Vetor& attenuation);
+
+}  // namespace fotolume::test

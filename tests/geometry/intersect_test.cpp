@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "geometry/geometry.hpp"
+#include "scene/scene.hpp"
+#include "support/support.hpp"
+
+namespace fotolume {
+namespace {
+
+using test::addDisc;
+using test::addSphere;
+using test::addTriangle;
+
+struct Hit {
+    double t;
+    int index;
+    Vetor normal;
+};
+
+Hit shoot(const Vetor& origin, const Vetor& direction) {
+    Hit hit{0, 99, Vetor(9, 9, 9)};
+    hit.t = intersectScene(origin, direction, hit.index, hit.normal);
+    return hit;
+}
+
+void expectMiss(const Hit& hit) {
+    EXPECT_EQ(hit.t, NO_HIT);
+    EXPECT_EQ(hit.index, -1);
+    EXPECT_EQ(hit.normal[0], 0);
+    EXPECT_EQ(hit.normal[1], 0);
+    EXPECT_EQ(hit.normal[2], 0);
+}
+
+void expectNormal(const Hit& hit, double x, double y, double z, double tolerance = 0) {
+    EXPECT_NEAR(hit.normal[0], x, tolerance);
+    EXPECT_NEAR(hit.normal[1], y, tolerance);
+    EXPECT_NEAR(hit.normal[2], z, tolerance);
+}
+
+TEST(Intersect, Spheres) {
+    resetScene();
+    expectMiss(shoot(Vetor(0, 0, 0), Vetor(0, 0, -1)));  // no objects
+
+    addSphere(Vetor(0, 0, -5), 1);
+    const Vetor down(0, 0, -1);
+    Hit hit = shoot(Vetor(0, 0, 0), down);
+    EXPECT_EQ(hit.t, 4);
+    EXPECT_EQ(hit.index, 0);
+    expectNormal(hit, 0, 0, 1);
+
+    // From the centre the far root is taken and the normal faces the origin.
+    hit = shoot(Vetor(0, 0, -5), down);
+    EXPECT_EQ(hit.t, 1);
+    expectNormal(hit, 0, 0, 1);
+
+    expectMiss(shoot(Vetor(0.9995, 0, 0), down));  // h2 just below 0.001
+    hit = shoot(Vetor(0.999, 0, 0), down);
+    EXPECT_NEAR(hit.t, 5 - std::sqrt(0.001999), 1e-12);
+    expectNormal(hit, 0.999, 0, std::sqrt(1 - 0.999 * 0.999), 1e-9);
+
+    // Leaving from the surface outward finds nothing.
+    expectMiss(shoot(Vetor(0, 0, -4), Vetor(0, 0, 1)));
+
+    // A sphere of radius 0.03 (r * r < 0.001) is never hit.
+    resetScene();
+    addSphere(Vetor(0, 0, -5), 0.03);
+    expectMiss(shoot(Vetor(0, 0, 0), down));
+
+    // Identical spheres: the lower row wins the tie.
+    resetScene();
+    addSphere(Vetor(0, 0, -5), 1);
+    addSphere(Vetor(0, 0, -5), 1);
+    EXPECT_EQ(shoot(Vetor(0, 0, 0), down).index, 0);
+
+    // A kind word that only differs in case is no sphere.
+    resetScene();
+    addSphere(Vetor(0, 0, -5), 1);
+    objectType[0] = objectTypeOf("Sphere");
+    expectMiss(shoot(Vetor(0, 0, 0), down));
+}
+
+TEST(Intersect, TrianglesHaveMarginsOnTwoEdgesOnly) {
+    resetScene();
+    addTriangle(Vetor(0, 0, 0), Vetor(1, 0, 0), Vetor(0, 1, 0));
+    const Vetor down(0, 0, -1);
+    Hit hit = shoot(Vetor(0.25, 0.25, 1), down);
+    EXPECT_EQ(hit.t, 1);
+    expectNormal(hit, 0, 0, 1);
+    hit = shoot(Vetor(0.25, 0.25, -1), Vetor(0, 0, 1));
+    EXPECT_EQ(hit.t, 1);
+    expectNormal(hit, 0, 0, -1);
+
+    EXPECT_EQ(shoot(Vetor(0.5, 0.5, 1), down).index, 0);      // edge BC: no margin
+    expectMiss(shoot(Vetor(0.5, 0, 1), down));                // edge AB
+    expectMiss(shoot(Vetor(0.0005, 0.5, 1), down));           // x1 below 0.001
+    expectMiss(shoot(Vetor(0.25, 0.25, 0.0005), down));       // too close
+    expectMiss(shoot(Vetor(0.25, 0.25, 1), Vetor(1, 0, 0)));  // parallel: solver fails
+
+    // Reordering the vertices moves the edge without margin.
+    resetScene();
+    addTriangle(Vetor(1, 0, 0), Vetor(0, 1, 0), Vetor(0, 0, 0));
+    EXPECT_EQ(shoot(Vetor(0, 0.5, 1), down).index, 0);  // BC now lies on x = 0
+    expectMiss(shoot(Vetor(0.5, 0.5, 1), down));        // the old free edge
+    expectMiss(shoot(Vetor(0.5, 0, 1), down));
+}
+
+TEST(Intersect, DiscsKeepTheirNormalAndMissOnTheRim) {
+    resetScene();
+    addDisc(Vetor(0, 0, -5), 1, Vetor(0, 0, 2));
+    Hit hit = shoot(Vetor(0, 0, 0), Vetor(0, 0, -1));
+    EXPECT_EQ(hit.t, 5);
+    expectNormal(hit, 0, 0, 1);
+    hit = shoot(Vetor(0, 0, -10), Vetor(0, 0, 1));  // from behind: not turned
+    EXPECT_EQ(hit.t, 5);
+    expectNormal(hit, 0, 0, 1);
+    expectMiss(shoot(Vetor(1, 0, 0), Vetor(0, 0, -1)));  // exactly on the rim
+    expectMiss(shoot(Vetor(0, 0, 0), Vetor(1, 0, 0)));   // parallel
+
+    // A zero normal or a zero radius is never hit and never crashes.
+    resetScene();
+    addDisc(Vetor(0, 0, -5), 1, Vetor(0, 0, 0));
+    addDisc(Vetor(0, 0, -6), 0, Vetor(0, 0, 1));
+    expectMiss(shoot(Vetor(0, 0, 0), Vetor(0, 0, -1)));
+
+    // The nearest of several kinds wins.
+    resetScene();
+    addDisc(Vetor(0, 0, -9), 5, Vetor(0, 0, 1));
+    addSphere(Vetor(0, 0, -5), 1);
+    addTriangle(Vetor(-1, -1, -7), Vetor(3, -1, -7), Vetor(-1, 3, -7));
+    hit = shoot(Vetor(0, 0, 0), Vetor(0, 0, -1));
+    EXPECT_EQ(hit.index, 1);
+    EXPECT_EQ(hit.t, 4);
+}
+
+}  // namespace
+}  // namespace fotolume

@@ -1,0 +1,103 @@
+// End-to-end renders through the built binary.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/support.hpp"
+
+namespace fotolume {
+namespace {
+
+std::string sha256(const std::string& file) {
+    std::string hash;
+    if (std::FILE* pipe = popen(("sha256sum '" + file + "'").c_str(), "r")) {
+        char buffer[65] = {};
+        if (std::fread(buffer, 1, 64, pipe) == 64) hash = buffer;
+        pclose(pipe);
+    }
+    return hash;
+}
+
+// The bytes of the pixels (after the header) of a rendered image.
+std::string pixels(const std::string& scene, int width, int height) {
+    test::TempDir dir;
+    const std::string out = dir.path("out.ppm");
+    const test::RunResult run =
+        test::runFotolume({scene, out, std::to_string(width), std::to_string(height)});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string image = test::readFile(out);
+    const std::string header =
+        "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    EXPECT_EQ(image.substr(0, header.size()), header);
+    EXPECT_EQ(image.size(), header.size() + 3u * width * height);
+    return image.substr(header.size());
+}
+
+// Every example and bench scene renders to exactly the bytes recorded.
+TEST(Render, ImagesMatchTheirRecordedChecksums) {
+    std::ifstream list(test::sourcePath("tests/image/golden.txt"));
+    std::string line;
+    int checked = 0;
+    while (std::getline(list, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        std::string scene, expected;
+        int width = 0, height = 0;
+        fields >> scene >> width >> height >> expected;
+#ifdef FOTOLUME_SANITIZED
+        if (width * height > 160 * 120) continue;  // the small sizes suffice there
+#endif
+        test::TempDir dir;
+        const std::string out = dir.path("out.ppm");
+        const test::RunResult run = test::runFotolume(
+            {test::sourcePath(scene), out, std::to_string(width), std::to_string(height)});
+        ASSERT_EQ(run.status, 0) << scene << run.out << run.err;
+        EXPECT_EQ(run.err, "") << scene;
+        EXPECT_EQ(sha256(out), expected) << scene << " " << width << "x" << height;
+        ++checked;
+    }
+    EXPECT_GE(checked, 7);
+}
+
+TEST(Render, SmallScenesWhosePixelsFollowFromTheRules) {
+    test::TempDir dir;
+    // One pixel looks straight along -back: at a glass sphere head-on, the
+    // ray goes through both walls to the background, weighted by 0.8 twice.
+    const std::string glass = dir.write("glass.txt",
+                                        "0 0 5 0 0 0 0 1 0 40 1 0 0 0 0 0 0 1 0 0 "
+                                        "1 solid 1 1 1 1 0 0 0 0 0 0.8 1.5 "
+                                        "1 0 0 sphere 0 0 0 1");
+    EXPECT_EQ(pixels(glass, 1, 1), std::string(3, static_cast<char>(81)));  // 0.32 * 255
+
+    // Facing mirrors with ambient 0.1 per hit: depths 0 to 4 shade, the
+    // depth-5 ray hits a mirror and is black: 0.5 in all, byte 127 (a
+    // background at depth 5 would give 255).
+    const std::string mirrors = dir.write("mirrors.txt",
+                                          "0 0 0 0 0 -1 0 1 0 30 1 0 0 0 0.1 0.1 0.1 1 0 0 "
+                                          "1 solid 1 1 1 1 1 0 0 0 1 0 1 "
+                                          "2 0 0 disc 0 0 -5 50 0 0 1 0 0 disc 0 0 5 50 0 0 -1");
+    EXPECT_EQ(pixels(mirrors, 1, 1), std::string(3, static_cast<char>(127)));
+
+    // Nothing hit: background grey. Something between the eye and the image
+    // plane is not seen (rays start on the plane).
+    const std::string behind = dir.write("behind.txt",
+                                         "0 0 5 0 0 0 0 1 0 40 1 0 0 0 1 1 1 0 0 0 "
+                                         "1 solid 1 0 0 1 1 0 0 0 0 0 1 "
+                                         "1 0 0 sphere 0 0 4.5 0.3");
+    EXPECT_EQ(pixels(behind, 3, 2), std::string(18, static_cast<char>(127)));
+
+    // The top row is written first: a sphere above the axis fills the top
+    // row of a 1 x 2 image and leaves the bottom one grey.
+    const std::string above = dir.write("above.txt",
+                                        "0 0 5 0 0 0 0 1 0 40 1 0 0 0 1 1 1 0 0 0 "
+                                        "1 solid 1 0 0 1 1 0 0 0 0 0 1 "
+                                        "1 0 0 sphere 0 0.9 0 0.8");
+    EXPECT_EQ(pixels(above, 1, 2), std::string("\xFF\0\0\x7F\x7F\x7F", 6));
+}
+
+}  // namespace
+}  // namespace fotolume
