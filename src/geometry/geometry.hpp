@@ -60,7 +60,22 @@ constexpr double NO_HIT = -1.0;
 
 // Nearest hit of a ray (unit direction) against every object: the distance,
 // the row of the object and its unit normal there; NO_HIT, -1 and (0, 0, 0)
-// on a miss. Ties go to the lower row.
+// on a miss. Ties go to the lower row. Uses a bounding-volume hierarchy
+// built on first use after the scene changed; the result is exactly that of
+// intersectSceneLinear.
 double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex, Vetor& hitNormal);
+
+// The defining search: every object tested in table order. Kept as the
+// reference the fast search is checked against.
+double intersectSceneLinear(const Vetor& origin, const Vetor& direction, int& hitIndex,
+                            Vetor& hitNormal);
+
+// Call after changing the object table outside readScene (tests, tools):
+// the acceleration structure is rebuilt on the next search.
+void sceneChanged();
+
+// The elimination of solveLinear3 on plain doubles: 1 with x set, or 0
+// (x untouched) on a pivot below 0.001.
+int solveLinear3(LinearSystem3& system, double x[3]);
 
 }  // namespace fotolume

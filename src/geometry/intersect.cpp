@@ -85,8 +85,8 @@ void discNormal(int i, Vetor& normal) {
 
 }  // namespace
 
-double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex,
-                      Vetor& hitNormal) {
+double intersectSceneLinear(const Vetor& origin, const Vetor& direction, int& hitIndex,
+                            Vetor& hitNormal) {
     double best = NO_HIT;
     hitIndex = -1;
     set(hitNormal, 0.0, 0.0, 0.0);

@@ -40,7 +40,7 @@ int choosePivot(LinearSystem3& system, int step) {
 // f = pivot / m, which scales the usual eliminated row by -f; the absolute
 // 0.001 pivot threshold then sees those enlarged rows. Which near-parallel
 // rays hit a triangle depends on exactly this.
-int solveLinear3(LinearSystem3& system, Vetor& solution) {
+int solveLinear3(LinearSystem3& system, double x[3]) {
     for (int k = 0; k < 2; ++k) {
         const int p = choosePivot(system, k);
         if (magnitude(system.matrix[p][k]) < 0.001) return 0;
@@ -62,7 +62,16 @@ int solveLinear3(LinearSystem3& system, Vetor& solution) {
     const double x1 = (system.rhs[p1] - x2 * system.matrix[p1][2]) / system.matrix[p1][1];
     const double x0 = ((system.rhs[p0] - x2 * system.matrix[p0][2]) - x1 * system.matrix[p0][1]) /
                       system.matrix[p0][0];
-    set(solution, x0, x1, x2);
+    x[0] = x0;
+    x[1] = x1;
+    x[2] = x2;
+    return 1;
+}
+
+int solveLinear3(LinearSystem3& system, Vetor& solution) {
+    double x[3];
+    if (!solveLinear3(system, x)) return 0;
+    set(solution, x[0], x[1], x[2]);
     return 1;
 }
 

@@ -418,6 +418,7 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics) {
     in = seekable(in);
     SceneReader reader(in, fileName, diagnostics);
     const ReadStatus status = readContent(reader, fileName, diagnostics);
+    sceneChanged();
     reader.finish();
     std::fclose(in);
     return status;

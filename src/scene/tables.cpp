@@ -109,6 +109,7 @@ void resetScene() {
         objectType[i] = ObjectType::Unknown;
         objectRadius[i] = 0.0;
     }
+    sceneChanged();
 }
 
 }  // namespace fotolume

@@ -19,9 +19,15 @@ struct Hit {
     Vetor normal;
 };
 
+// Both searches must agree to the bit.
 Hit shoot(const Vetor& origin, const Vetor& direction) {
     Hit hit{0, 99, Vetor(9, 9, 9)};
     hit.t = intersectScene(origin, direction, hit.index, hit.normal);
+    Hit scan{0, 99, Vetor(9, 9, 9)};
+    scan.t = intersectSceneLinear(origin, direction, scan.index, scan.normal);
+    EXPECT_EQ(hit.t, scan.t);
+    EXPECT_EQ(hit.index, scan.index);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(hit.normal[k], scan.normal[k]);
     return hit;
 }
 
@@ -78,6 +84,7 @@ TEST(Intersect, Spheres) {
     resetScene();
     addSphere(Vetor(0, 0, -5), 1);
     objectType[0] = objectTypeOf("Sphere");
+    sceneChanged();
     expectMiss(shoot(Vetor(0, 0, 0), down));
 }
 

@@ -107,6 +107,7 @@ int addObject(ObjectType type, const char* word, int finish, int pigment) {
     std::snprintf(objectKind[i], KIND_SIZE, "%s", word);
     objectFinish[i] = finish;
     objectPigment[i] = pigment;
+    sceneChanged();
     return i;
 }
 }  // namespace

@@ -1,0 +1,162 @@
+// The fast search must return exactly what the table-order scan returns.
+// FOTOLUME_DIFF_RAYS sets the rays per scene (default: a quick run).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "geometry/geometry.hpp"
+#include "scene/scene.hpp"
+#include "support/support.hpp"
+
+namespace fotolume {
+namespace {
+
+class RayMaker {
+public:
+    explicit RayMaker(unsigned seed) : rng_(seed) {}
+
+    double uniform(double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng_);
+    }
+
+    Vetor unit() {
+        Vetor v;
+        do set(v, uniform(-1, 1), uniform(-1, 1), uniform(-1, 1));
+        while (length(v) < 1e-3 || length(v) > 1);
+        normalize(v);
+        return v;
+    }
+
+    // A direction exactly across `normal` with a tiny tilt: grazing.
+    Vetor across(const Vetor& normal, double tilt) {
+        Vetor side = cross(normal, unit());
+        normalize(side);
+        Vetor d = add(side, scale(tilt, normal));
+        normalize(d);
+        return d;
+    }
+
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+private:
+    std::mt19937_64 rng_;
+};
+
+struct Mismatch {
+    long count = 0;
+    std::string first;
+};
+
+void compare(const Vetor& o, const Vetor& d, Mismatch& mismatch, int* hitRow = nullptr,
+             double* hitT = nullptr) {
+    int fastRow, scanRow;
+    Vetor fastNormal, scanNormal;
+    const double fast = intersectScene(o, d, fastRow, fastNormal);
+    const double scan = intersectSceneLinear(o, d, scanRow, scanNormal);
+    bool same = (fast == scan || (std::isnan(fast) && std::isnan(scan))) && fastRow == scanRow;
+    for (int k = 0; k < 3; ++k)
+        same = same && (fastNormal[k] == scanNormal[k] ||
+                        (std::isnan(fastNormal[k]) && std::isnan(scanNormal[k])));
+    if (!same && mismatch.count++ == 0) {
+        char text[400];
+        std::snprintf(
+            text, sizeof text,
+            "o=(%.17g %.17g %.17g) d=(%.17g %.17g %.17g): fast %.17g row %d, scan %.17g row %d",
+            o[0], o[1], o[2], d[0], d[1], d[2], fast, fastRow, scan, scanRow);
+        mismatch.first = text;
+    }
+    if (hitRow) *hitRow = scanRow;
+    if (hitT) *hitT = scan;
+}
+
+long raysPerScene() {
+    const char* text = std::getenv("FOTOLUME_DIFF_RAYS");
+    return text ? std::atol(text) : 20000;
+}
+
+// Random rays of several families against one loaded scene.
+Mismatch exercise(long rays, unsigned seed) {
+    RayMaker make(seed);
+    Mismatch mismatch;
+    double extent = 1;
+    for (int i = 0; i < objectCount; ++i)
+        for (int k = 0; k < 3; ++k) extent = std::max(extent, std::fabs(objectPointA[i][k]));
+    for (long n = 0; n < rays; ++n) {
+        const int family = static_cast<int>(n % 5);
+        Vetor o(make.uniform(-extent, extent), make.uniform(-extent, extent),
+                make.uniform(-extent, extent));
+        Vetor d = make.unit();
+        const int i = objectCount > 0 ? make.pick(objectCount) : 0;
+        if (objectCount > 0 && family == 1) {
+            // From inside or on a sphere, a disc's centre, a triangle's corner.
+            o = add(objectPointA[i], scale(make.uniform(0, 1) * objectRadius[i], make.unit()));
+        } else if (objectCount > 0 && family == 2) {
+            // Grazing: across the surface normal at a point of the object.
+            Vetor normal = objectType[i] == ObjectType::Triangle
+                               ? cross(subtract(objectPointB[i], objectPointA[i]),
+                                       subtract(objectPointC[i], objectPointA[i]))
+                           : objectType[i] == ObjectType::Disc ? objectPointB[i]
+                                                               : make.unit();
+            normalize(normal);
+            const Vetor at = objectType[i] == ObjectType::Sphere
+                                 ? add(objectPointA[i], scale(objectRadius[i], normal))
+                                 : objectPointA[i];
+            d = make.across(normal, make.uniform(-1e-3, 1e-3));
+            o = subtract(at, scale(make.uniform(0.01, 2 * extent), d));
+        } else if (family == 3) {
+            // From the eye region through the image plane, as primary rays go.
+            o = add(eye, scale(make.uniform(0, 2), make.unit()));
+        }
+        int row;
+        double t;
+        compare(o, d, mismatch, &row, &t);
+        if (family == 4 && row >= 0) {
+            // Secondary rays start exactly on the surface that was hit.
+            const Vetor p = add(o, scale(t, d));
+            for (int k = 0; k < 3; ++k) compare(p, make.unit(), mismatch);
+        }
+    }
+    return mismatch;
+}
+
+TEST(Differential, FastSearchEqualsTheScanOnEveryScene) {
+    const char* scenes[] = {"scenes/example.txt", "scenes/showcase.txt", "scenes/mirrors.txt",
+                            "scenes/mesh.txt",    "bench/spheres.txt",   "bench/mesh.txt",
+                            "bench/recursion.txt"};
+    unsigned seed = 1;
+    for (const char* scene : scenes) {
+        const std::string text = test::readFile(test::sourcePath(scene));
+        bool accepted = false;
+        test::loadScene(text, 640, 480, &accepted);
+        ASSERT_TRUE(accepted) << scene;
+        const Mismatch mismatch = exercise(raysPerScene(), seed++);
+        EXPECT_EQ(mismatch.count, 0) << scene << ": " << mismatch.first;
+    }
+}
+
+TEST(Differential, DegenerateAndHugeObjectsAgreeToo) {
+    resetScene();
+    test::addSphere(Vetor(0, 0, -5), 1);
+    test::addSphere(Vetor(1e13, 0, 0), 1e13);  // enormous: tested for every ray
+    test::addSphere(Vetor(NAN, 0, 0), 1);
+    test::addDisc(Vetor(0, -1, 0), 1e300, Vetor(0, 1, 0));
+    test::addDisc(Vetor(0, 2, 0), 3, Vetor(0, 0, 0));                          // zero normal
+    test::addTriangle(Vetor(0, 0, 0), Vetor(1, 1, 1), Vetor(2, 2, 2));         // collinear
+    test::addTriangle(Vetor(-1, 0, -2), Vetor(1, 0, -2), Vetor(0, 1e-9, -2));  // sliver
+    test::addSphere(Vetor(0, 0, -5), 1);  // duplicate: ties go to row 0
+    Mismatch mismatch = exercise(raysPerScene(), 99);
+    EXPECT_EQ(mismatch.count, 0) << mismatch.first;
+
+    // Rays the hierarchy does not take: far origins, non-unit directions.
+    compare(Vetor(1e9, 0, 0), Vetor(-1, 0, 0), mismatch);
+    compare(Vetor(0, 0, 0), Vetor(0, 0, -3), mismatch);
+    compare(Vetor(0, 0, 0), Vetor(NAN, 0, 0), mismatch);
+    compare(Vetor(0, 0, INFINITY), Vetor(0, 0, -1), mismatch);
+    EXPECT_EQ(mismatch.count, 0) << mismatch.first;
+}
+
+}  // namespace
+}  // namespace fotolume
