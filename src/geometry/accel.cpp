@@ -30,6 +30,10 @@ struct Shape {
     double e2[3] = {};    // triangle: C - A
     double unit[3] = {};  // triangle: normalized E1 x E2; disc: normalized normal
     double r = 0.0;       // sphere and disc radius
+    // Triangle pre-filter: in-plane unit normals of the edges AB, BC and CA,
+    // pointing out of the triangle, and whether the filter may be used.
+    double edge[3][3] = {};
+    bool filter = false;
 };
 
 struct Node {
@@ -78,7 +82,11 @@ inline bool sphereHit(const Shape& s, const double o[3], const double d[3], doub
     const double l[3] = {s.a[0] - o[0], s.a[1] - o[1], s.a[2] - o[2]};
     const double tca = dot3(d, l);
     const double perp[3] = {l[0] - tca * d[0], l[1] - tca * d[1], l[2] - tca * d[2]};
-    const double len = length3(perp);
+    const double pp = dot3(perp, perp);
+    // len * len below is pp within a few ulps, so h2 would be negative: the
+    // same miss without the square root.
+    if (pp > s.r * s.r * 1.000001) return false;
+    const double len = std::sqrt(pp);
     const double h2 = s.r * s.r - len * len;
     if (h2 < 0.001) return false;
     const double root = std::sqrt(h2);
@@ -95,7 +103,31 @@ inline bool sphereHit(const Shape& s, const double o[3], const double d[3], doub
     return false;
 }
 
+// Bound on how far the point of an accepted hit can lie from its object,
+// set when the hierarchy is built.
+double slack = 0.0;
+
+// True when the ray certainly gives the solver no acceptable hit: it meets
+// the plane steeply enough for the meeting point to be accurate, and that
+// point lies outside an edge, or behind the origin, by more than the slack.
+inline bool triangleMissed(const Shape& s, const double o[3], const double d[3]) {
+    if (!s.filter) return false;
+    const double toOrigin[3] = {o[0] - s.a[0], o[1] - s.a[1], o[2] - s.a[2]};
+    const double height = dot3(s.unit, toOrigin);
+    const double along = dot3(s.unit, d);
+    if (height > slack && along >= 0) return true;  // above the plane, moving away
+    if (height < -slack && along <= 0) return true;
+    if (std::fabs(along) < 0.01) return false;
+    const double t = -height / along;
+    const double p[3] = {toOrigin[0] + t * d[0], toOrigin[1] + t * d[1], toOrigin[2] + t * d[2]};
+    if (dot3(s.edge[0], p) > slack) return true;
+    const double fromB[3] = {p[0] - s.e1[0], p[1] - s.e1[1], p[2] - s.e1[2]};
+    if (dot3(s.edge[1], fromB) > slack) return true;
+    return dot3(s.edge[2], p) > slack;
+}
+
 inline bool triangleHit(const Shape& s, const double o[3], const double d[3], double& t) {
+    if (triangleMissed(s, o, d)) return false;
     LinearSystem3 system;
     for (int r = 0; r < 3; ++r) {
         system.rowOrder[r] = r;
@@ -151,46 +183,94 @@ struct Item {
     double centre[3];
 };
 
+double halfArea(const double lo[3], const double hi[3]) {
+    const double x = hi[0] - lo[0], y = hi[1] - lo[1], z = hi[2] - lo[2];
+    return x * y + y * z + z * x;
+}
+
+void grow(double lo[3], double hi[3], const Item& item) {
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = std::min(lo[k], item.lo[k]);
+        hi[k] = std::max(hi[k], item.hi[k]);
+    }
+}
+
+// Surface-area heuristic over at most 200 objects: every split of the
+// centroid order on every axis is costed.
 int buildNode(std::vector<Item>& items, int begin, int end) {
     const int index = static_cast<int>(accel.nodes.size());
     accel.nodes.push_back(Node{});
     Node node{};
     for (int k = 0; k < 3; ++k) {
-        node.lo[k] = items[begin].lo[k];
-        node.hi[k] = items[begin].hi[k];
+        node.lo[k] = INFINITY;
+        node.hi[k] = -INFINITY;
     }
-    double clo[3], chi[3];
-    for (int k = 0; k < 3; ++k) clo[k] = chi[k] = items[begin].centre[k];
-    for (int i = begin + 1; i < end; ++i)
-        for (int k = 0; k < 3; ++k) {
-            node.lo[k] = std::min(node.lo[k], items[i].lo[k]);
-            node.hi[k] = std::max(node.hi[k], items[i].hi[k]);
-            clo[k] = std::min(clo[k], items[i].centre[k]);
-            chi[k] = std::max(chi[k], items[i].centre[k]);
-        }
+    for (int i = begin; i < end; ++i) grow(node.lo, node.hi, items[i]);
     const int count = end - begin;
-    int axis = 0;
-    for (int k = 1; k < 3; ++k)
-        if (chi[k] - clo[k] > chi[axis] - clo[axis]) axis = k;
-    if (count <= 2 || chi[axis] == clo[axis]) {
+
+    double bestCost = INFINITY;
+    int bestAxis = -1, bestSplit = -1;
+    std::vector<double> rightArea(count + 1);
+    for (int axis = 0; axis < 3 && count > 1; ++axis) {
+        std::sort(items.begin() + begin, items.begin() + end, [axis](const Item& x, const Item& y) {
+            return x.centre[axis] < y.centre[axis] ||
+                   (x.centre[axis] == y.centre[axis] && x.row < y.row);
+        });
+        double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+        for (int i = count - 1; i >= 1; --i) {
+            grow(lo, hi, items[begin + i]);
+            rightArea[i] = halfArea(lo, hi);
+        }
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = INFINITY;
+            hi[k] = -INFINITY;
+        }
+        for (int i = 1; i < count; ++i) {
+            grow(lo, hi, items[begin + i - 1]);
+            const double cost = halfArea(lo, hi) * i + rightArea[i] * (count - i);
+            if (cost < bestCost) {
+                bestCost = cost;
+                bestAxis = axis;
+                bestSplit = i;
+            }
+        }
+    }
+    const double leafCost = halfArea(node.lo, node.hi) * (count - 0.5);
+    if (count <= 1 || bestAxis < 0 || (count <= 4 && bestCost >= leafCost)) {
         node.first = static_cast<int>(accel.order.size());
         node.count = count;
         for (int i = begin; i < end; ++i) accel.order.push_back(items[i].row);
         accel.nodes[index] = node;
         return index;
     }
-    const int middle = begin + count / 2;
-    std::nth_element(items.begin() + begin, items.begin() + middle, items.begin() + end,
-                     [axis](const Item& x, const Item& y) {
-                         return x.centre[axis] < y.centre[axis] ||
-                                (x.centre[axis] == y.centre[axis] && x.row < y.row);
-                     });
-    node.axis = axis;
+    std::sort(items.begin() + begin, items.begin() + end, [bestAxis](const Item& x, const Item& y) {
+        return x.centre[bestAxis] < y.centre[bestAxis] ||
+               (x.centre[bestAxis] == y.centre[bestAxis] && x.row < y.row);
+    });
+    node.axis = bestAxis;
     node.count = 0;
-    buildNode(items, begin, middle);
-    node.first = buildNode(items, middle, end);
+    buildNode(items, begin, begin + bestSplit);
+    node.first = buildNode(items, begin + bestSplit, end);
     accel.nodes[index] = node;
     return index;
+}
+
+void outwardEdge(const Shape& s, const double along[3], const double inside[3], double out[3]) {
+    out[0] = along[1] * s.unit[2] - along[2] * s.unit[1];
+    out[1] = along[2] * s.unit[0] - along[0] * s.unit[2];
+    out[2] = along[0] * s.unit[1] - along[1] * s.unit[0];
+    normalized(out);
+    if (dot3(out, inside) > 0)
+        for (int k = 0; k < 3; ++k) out[k] = -out[k];
+}
+
+void prepareFilter(Shape& s) {
+    const double bc[3] = {s.e2[0] - s.e1[0], s.e2[1] - s.e1[1], s.e2[2] - s.e1[2]};
+    const double aFromB[3] = {-s.e1[0], -s.e1[1], -s.e1[2]};
+    outwardEdge(s, s.e1, s.e2, s.edge[0]);
+    outwardEdge(s, bc, aFromB, s.edge[1]);
+    outwardEdge(s, s.e2, s.e1, s.edge[2]);
+    s.filter = finite3(s.unit) && finite3(s.edge[0]) && finite3(s.edge[1]) && finite3(s.edge[2]);
 }
 
 // Objects past this size are tested for every ray instead: their boxes and
@@ -226,13 +306,20 @@ void build() {
         case ObjectType::Disc: {
             const double r = std::fabs(s.r);
             bounded = finite3(s.a) && std::isfinite(r) && r < HUGE_COORDINATE;
-            for (int k = 0; k < 3; ++k) {
-                item.lo[k] = s.a[k] - r;
-                item.hi[k] = s.a[k] + r;
-            }
+            double half[3] = {r, r, r};
             if (s.type == ObjectType::Disc) {
                 for (int k = 0; k < 3; ++k) s.unit[k] = s.n[k];
                 normalized(s.unit);
+                // A disc spans r * sqrt(1 - u_k^2) along axis k (u its unit
+                // normal): a floor is a flat box, not a cube.
+                if (finite3(s.unit))
+                    for (int k = 0; k < 3; ++k)
+                        half[k] =
+                            r * std::sqrt(std::max(0.0, 1 - s.unit[k] * s.unit[k])) + r * 1e-6;
+            }
+            for (int k = 0; k < 3; ++k) {
+                item.lo[k] = s.a[k] - half[k];
+                item.hi[k] = s.a[k] + half[k];
             }
             break;
         }
@@ -254,6 +341,7 @@ void build() {
             s.unit[1] = s.e1[2] * s.e2[0] - s.e1[0] * s.e2[2];
             s.unit[2] = s.e1[0] * s.e2[1] - s.e1[1] * s.e2[0];
             normalized(s.unit);
+            prepareFilter(s);
             break;
         }
         }
@@ -261,6 +349,7 @@ void build() {
             bounded =
                 std::fabs(item.lo[k]) < HUGE_COORDINATE && std::fabs(item.hi[k]) < HUGE_COORDINATE;
         if (!bounded) {
+            s.filter = false;  // the slack argument needs bounded coordinates
             accel.always.push_back(i);
             continue;
         }
@@ -272,6 +361,7 @@ void build() {
     }
 
     const double margin = 1e-7 * extent;
+    slack = margin;
     for (Item& item : items)
         for (int k = 0; k < 3; ++k) {
             item.lo[k] -= margin;
@@ -285,21 +375,17 @@ void build() {
 // --- searching -----------------------------------------------------------
 
 // Entry distance of the ray into the box, or false when the box is missed
-// or lies wholly behind the origin.
-inline bool enterBox(const Node& node, const double o[3], const double d[3], const double inv[3],
-                     double& entry) {
+// or lies wholly behind the origin. A zero direction component makes its
+// slab distances infinite (origin outside: the box is missed) or NaN (origin
+// exactly on a face), and min/max then ignore that axis: never a wrong cull.
+inline bool enterBox(const Node& node, const double o[3], const double inv[3], double& entry) {
     double near = -INFINITY;
     double far = INFINITY;
     for (int k = 0; k < 3; ++k) {
-        if (d[k] == 0.0) {
-            if (o[k] < node.lo[k] || o[k] > node.hi[k]) return false;
-            continue;
-        }
-        double t1 = (node.lo[k] - o[k]) * inv[k];
-        double t2 = (node.hi[k] - o[k]) * inv[k];
-        if (t1 > t2) std::swap(t1, t2);
-        near = std::max(near, t1);
-        far = std::min(far, t2);
+        const double t1 = (node.lo[k] - o[k]) * inv[k];
+        const double t2 = (node.hi[k] - o[k]) * inv[k];
+        near = std::max(near, std::min(t1, t2));
+        far = std::min(far, std::max(t1, t2));
     }
     if (far < near || far < 0.0) return false;
     entry = near;
@@ -371,7 +457,7 @@ double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex
         while (top > 0) {
             const Node& node = accel.nodes[stack[--top]];
             double entry;
-            if (!enterBox(node, o, d, inv, entry)) continue;
+            if (!enterBox(node, o, inv, entry)) continue;
             if (bestRow >= 0 && entry > best) continue;
             if (node.count > 0) {
                 for (int i = node.first; i < node.first + node.count; ++i) {

@@ -106,8 +106,11 @@ double length(const Vetor& v) {
 // Multiplies by the reciprocal rather than dividing each component: the two
 // differ in the last bit for many inputs, and the images depend on it.
 void normalize(Vetor& v) {
-    double r = 1.0 / length(v);
-    v = scale(r, v);
+    const double r = 1.0 / length(v);
+    // The same products as scale(r, v), written in place.
+    v[0] = r * v[0];
+    v[1] = r * v[1];
+    v[2] = r * v[2];
 }
 
 Vetor add(const Vetor& a, const Vetor& b) { return Vetor(a[0] + b[0], a[1] + b[1], a[2] + b[2]); }
