@@ -3,7 +3,7 @@
 
 Usage: bench/run.py [--runs N] [--size WxH] [--fotolume PATH] [SCENE ...]
 
-Renders each scene (default: bench/*.txt) at 640x480 with fotolume and, through
+Renders each scene (default: bench/scenes/*.txt) at 640x480 with fotolume and, through
 ../shared/peer/to_pov.py, with POV-Ray (one render thread, no antialiasing,
 trace level 5; installed with apt-get when missing). Reports the median wall
 and CPU (user + system) seconds over the runs and the ratio fotolume / POV-Ray.
@@ -71,7 +71,7 @@ def main():
     parser.add_argument("--fotolume", default=os.path.join(ROOT, "build", "release", "src", "fotolume"))
     args = parser.parse_args()
     width, height = (int(v) for v in args.size.split("x"))
-    scenes = args.scenes or sorted(glob.glob(os.path.join(ROOT, "bench", "*.txt")))
+    scenes = args.scenes or sorted(glob.glob(os.path.join(ROOT, "bench", "scenes", "*.txt")))
     if not os.access(args.fotolume, os.X_OK):
         sys.exit(f"{args.fotolume} not found: build first (cmake --workflow --preset test)")
     ensure_povray()

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Generate the scenes that are too long to write by hand.
 
-Usage: make_scenes.py   (writes scenes/mesh.txt and bench/*.txt)
+Usage: make_scenes.py   (writes scenes/mesh.txt and bench/scenes/*.txt)
 The output is deterministic; rerun it after changing this file.
 """
 import math
@@ -101,7 +101,7 @@ def bench_spheres():
             finish = 2 if kind < .06 else 3 if kind < .12 else 1
             pigment = 1 + (i * 12 + j) % 4
             objects.append(fmt(pigment, finish) + " sphere " + fmt(x, -1 + r, z, r))
-    write("bench/spheres.txt",
+    write("bench/scenes/spheres.txt",
           [(0, 4, 6), (0, 0, -8), (0, 1, 0), 55.0],
           [(0, 0, 0, .15, .15, .15, 1, 0, 0), (-10, 12, 6, .8, .8, .8, 1, 0, 0),
            (12, 8, -4, .4, .4, .45, 1, 0, 0)],
@@ -116,7 +116,7 @@ def bench_mesh():
     objects = ["0 0 disc 0 -1 0 30 0 1 0"]
     objects += [tri(1 + k % 2, 1, t) for k, t in enumerate(torus((0, 0.2, 0), 1.6, 0.6, 15, 6))]
     objects.append("3 2 sphere 0 0.2 0 0.7")
-    write("bench/mesh.txt",
+    write("bench/scenes/mesh.txt",
           [(0, 3.2, 5.2), (0, 0, 0), (0, 1, 0), 45.0],
           [(0, 0, 0, .2, .2, .2, 1, 0, 0), (-4, 7, 4, .8, .8, .8, 1, 0, 0),
            (5, 4, -2, .4, .4, .4, 1, 0, 0)],
@@ -134,7 +134,7 @@ def bench_recursion():
                (0, .9, -1.5, .6, 1), (-1.8, .8, 1, .4, 3), (1.8, .8, 1, .4, 2)]
     objects += [fmt(2 + k % 2, f) + " sphere " + fmt(x, y, z, r)
                 for k, (x, y, z, r, f) in enumerate(spheres)]
-    write("bench/recursion.txt",
+    write("bench/scenes/recursion.txt",
           [(0, .6, 5), (0, 0, -1), (0, 1, 0), 55.0],
           [(0, 0, 0, .1, .1, .1, 1, 0, 0), (0, 3, 3, .5, .5, .5, 1, 0, 0),
            (-2.5, 2, 1, .4, .2, .2, 1, .1, 0), (2.5, 2, 1, .2, .2, .4, 1, .1, 0),

@@ -123,9 +123,10 @@ Mismatch exercise(long rays, unsigned seed) {
 }
 
 TEST(Differential, FastSearchEqualsTheScanOnEveryScene) {
-    const char* scenes[] = {"scenes/example.txt", "scenes/showcase.txt", "scenes/mirrors.txt",
-                            "scenes/mesh.txt",    "bench/spheres.txt",   "bench/mesh.txt",
-                            "bench/recursion.txt"};
+    const char* scenes[] = {"scenes/example.txt",        "scenes/showcase.txt",
+                            "scenes/mirrors.txt",        "scenes/mesh.txt",
+                            "bench/scenes/spheres.txt",  "bench/scenes/mesh.txt",
+                            "bench/scenes/recursion.txt"};
     unsigned seed = 1;
     for (const char* scene : scenes) {
         const std::string text = test::readFile(test::sourcePath(scene));

@@ -1,0 +1,81 @@
+#include "fuzz/fuzz_body.hpp"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "geometry/geometry.hpp"
+#include "image/image.hpp"
+#include "scene/scene.hpp"
+#include "shading/shading.hpp"
+
+namespace fotolume::fuzz {
+
+namespace {
+
+std::string scratch(const char* what) {
+    return "/tmp/fotolume-fuzz-" + std::to_string(getpid()) + "-" + what;
+}
+
+bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+// The primary rays of the tiny image, and a few from the eye region, must
+// find exactly what the scan finds.
+void checkSearch() {
+    const double width = imageWidth, height = imageHeight;
+    const double upLength = length(cameraUp), rightLength = length(cameraRight);
+    for (double row = 0; row < height; row += 1) {
+        for (double col = 0; col < width; col += 1) {
+            const double u = ((row + 0.5) * pixelSize) / upLength;
+            const double v = ((col + 0.5) * pixelSize) / rightLength;
+            const Vetor plane =
+                subtract(add(add(subtract(subtract(eye, cameraBack), cameraRight), cameraUp),
+                             scale(v, cameraRight)),
+                         scale(u, cameraUp));
+            Vetor direction = subtract(plane, eye);
+            normalize(direction);
+            int fastRow, scanRow;
+            Vetor fastNormal, scanNormal;
+            const double fast = intersectScene(plane, direction, fastRow, fastNormal);
+            const double scan = intersectSceneLinear(plane, direction, scanRow, scanNormal);
+            bool agree = same(fast, scan) && fastRow == scanRow;
+            for (int k = 0; k < 3; ++k) agree = agree && same(fastNormal[k], scanNormal[k]);
+            if (!agree) {
+                std::fprintf(stderr, "fast search %.17g row %d, scan %.17g row %d\n", fast, fastRow,
+                             scan, scanRow);
+                std::abort();
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void runOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::string sceneFile = scratch("scene.txt");
+    static const std::string imageFile = scratch("image.ppm");
+    static std::FILE* quiet = std::fopen("/dev/null", "w");
+
+    std::FILE* out = std::fopen(sceneFile.c_str(), "wb");
+    if (out == nullptr) return;
+    if (size > 0) std::fwrite(data, 1, size, out);
+    std::fclose(out);
+
+    resetScene();
+    imageWidth = 4;
+    imageHeight = 3;
+    if (readScene(sceneFile.c_str(), quiet) != ReadStatus::Ok) return;
+    checkSearch();
+    std::vector<double> red(12), green(12), blue(12);
+    renderImage(red.data(), green.data(), blue.data());
+    if (traceDepth != 0) std::abort();
+    if (writePPM(imageFile.c_str(), red.data(), green.data(), blue.data(), 4, 3) != WriteStatus::Ok)
+        std::abort();
+    std::remove(imageFile.c_str());
+}
+
+}  // namespace fotolume::fuzz
