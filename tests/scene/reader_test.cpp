@@ -212,6 +212,32 @@ TEST(SceneReader, PositionsForFirstTokenLastTokenAndEndOfFile) {
         << printed;
 }
 
+// Positions count lines by '\n' only and columns by bytes, a tab as one.
+TEST(SceneReader, PositionsSurviveCrlfAndTabs) {
+    const std::string tail = "0 0 0 0";  // no lights, pigments, finishes, objects
+    const struct {
+        std::string text;
+        std::string expected;
+    } rows[] = {
+        {"x 1 6 0 0 0 0 1 0 45 " + tail,
+         "scene:1:1: warning: expected a real number for x of the eye point, found 'x'"},
+        {"0 1 6\r\n0 0 0\r\n0 1 0\r\nfov " + tail,
+         "scene:4:1: warning: expected a real number for the field of view, found 'fov'"},
+        {"0 1 6\r\n\t0\t0\t?\r\n0 1 0 45 " + tail,
+         "scene:2:6: warning: expected a real number for z of the look-at point, found '?'"},
+        {"0 1 6 0 0 0 0 1 0 45\r\n0 1 solid 1 1 1 1 1 0 0 0 0 0 1\r\n1\r\n\t\t0 0 sphere 0 0 0 "
+         "zero",
+         "scene:4:20: warning: expected a real number for the radius of object 0 (sphere), found "
+         "'zero'"},
+        {"0 1 6 0 0 0 0 1 0 45\r\n0 0 0",
+         "scene:2:6: warning: file ends early: expected an integer for the number of objects"},
+    };
+    for (const auto& row : rows) {
+        const std::string printed = loadScene(row.text);
+        EXPECT_EQ(printed.rfind(row.expected, 0), 0u) << printed;
+    }
+}
+
 TEST(SceneReader, LimitsAreRefusedWhereTheyAreRead) {
     const std::string camera = "0 0 5 0 0 0 0 1 0 60\n";
     bool accepted = true;
