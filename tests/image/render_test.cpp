@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -61,6 +62,17 @@ TEST(Render, ImagesMatchTheirRecordedChecksums) {
         ++checked;
     }
     EXPECT_GE(checked, 7);
+}
+
+// The bundled examples are what new users copy: none may warn.
+TEST(Render, EveryExampleSceneRendersWithoutWarnings) {
+    int scenes = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(test::sourcePath("scenes"))) {
+        if (entry.path().extension() != ".txt") continue;
+        pixels(entry.path().string(), 16, 12);
+        ++scenes;
+    }
+    EXPECT_GE(scenes, 4);
 }
 
 TEST(Render, SmallScenesWhosePixelsFollowFromTheRules) {
