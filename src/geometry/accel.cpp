@@ -78,9 +78,13 @@ bool finite3(const double v[3]) {
 
 // --- the object tests: candidate distance above 0.001, or false ---------
 
-inline bool sphereHit(const Shape& s, const double o[3], const double d[3], double& t) {
+[[gnu::always_inline]] inline bool sphereHit(const Shape& s, const double o[3], const double d[3],
+                                             double& t) {
     const double l[3] = {s.a[0] - o[0], s.a[1] - o[1], s.a[2] - o[2]};
     const double tca = dot3(d, l);
+    // tca + s, the far root, is at most tca + |r| (s <= sqrt(r * r)): a sphere
+    // wholly behind the origin yields nothing, as the full test would find.
+    if (tca < 0.001 - std::fabs(s.r) * 1.000001) return false;
     const double perp[3] = {l[0] - tca * d[0], l[1] - tca * d[1], l[2] - tca * d[2]};
     const double pp = dot3(perp, perp);
     // len * len below is pp within a few ulps, so h2 would be negative: the
@@ -146,21 +150,28 @@ inline bool triangleHit(const Shape& s, const double o[3], const double d[3], do
     return false;
 }
 
-inline bool discHit(const Shape& s, const double o[3], const double d[3], double& t) {
+[[gnu::always_inline]] inline bool discHit(const Shape& s, const double o[3], const double d[3],
+                                           double& t) {
     const double den = dot3(d, s.n);
     if (den == 0.0) return false;
     const double toCentre[3] = {s.a[0] - o[0], s.a[1] - o[1], s.a[2] - o[2]};
     const double candidate = dot3(toCentre, s.n) / den;
     const double p[3] = {o[0] + candidate * d[0], o[1] + candidate * d[1], o[2] + candidate * d[2]};
+    if (!(candidate > 0.001)) return false;
     const double q[3] = {p[0] - s.a[0], p[1] - s.a[1], p[2] - s.a[2]};
-    if (length3(q) < s.r && candidate > 0.001) {
+    // The square root of qq exceeds r whenever qq exceeds r * r by more than
+    // rounding: skip it for the many points far outside the rim.
+    const double qq = dot3(q, q);
+    if (qq > s.r * s.r * 1.000001) return false;
+    if (std::sqrt(qq) < s.r) {
         t = candidate;
         return true;
     }
     return false;
 }
 
-inline bool shapeHit(const Shape& s, const double o[3], const double d[3], double& t) {
+[[gnu::always_inline]] inline bool shapeHit(const Shape& s, const double o[3], const double d[3],
+                                            double& t) {
     switch (s.type) {
     case ObjectType::Sphere:
         return sphereHit(s, o, d, t);
@@ -368,7 +379,12 @@ void build() {
             item.hi[k] += margin;
         }
     accel.originLimit = 1e3 * extent;
-    if (!items.empty()) buildNode(items, 0, static_cast<int>(items.size()));
+    if (items.size() <= 12) {
+        for (const Item& item : items) accel.always.push_back(item.row);
+        std::sort(accel.always.begin(), accel.always.end());
+    } else if (!items.empty()) {
+        buildNode(items, 0, static_cast<int>(items.size()));
+    }
     accel.ready = true;
 }
 
