@@ -15,14 +15,6 @@
 namespace fotolume {
 namespace {
 
-const std::string kWorked =
-    "0 1 6\n0 0 0\n0 1 0\n45\n2\n"
-    "0 0 0 0.2 0.2 0.2 1 0 0\n"
-    "10 10 10 1 1 1 1 0 0\n"
-    "2\nsolid 1 0 0\nchecker 1 1 1 0 0 0 0.5\n"
-    "1\n1 0.7 0.3 20 0 0 1\n"
-    "2\n0 0 sphere 0 0 0 1\n1 0 disc 0 -1 0 5 0 1 0\n";
-
 const std::string kCamera = "0 1 6 0 0 0 0 1 0 45\n";
 
 struct Outcome {
@@ -78,7 +70,7 @@ TEST(BadInput, SceneContentTable) {
         Outcome expected;
         std::string message;
     } rows[] = {
-        {"worked example", kWorked, kRenders, ""},
+        {"worked example", test::kWorkedExample, kRenders, ""},
         {"empty file", "", kRefused, "error: the field of view must lie strictly between"},
         {"only white space", " \n\t\r\n   \n", kRefused, "file ends early"},
         {"binary bytes", binary, kRefused, "error:"},
@@ -116,7 +108,7 @@ TEST(BadInput, SceneContentTable) {
 TEST(BadInput, ExtremeValuesInEveryField) {
     test::TempDir dir;
     std::vector<std::string> tokens;
-    std::istringstream words(kWorked);
+    std::istringstream words(test::kWorkedExample);
     for (std::string word; words >> word;) tokens.push_back(word);
     int rendered = 0, refused = 0;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
@@ -138,11 +130,12 @@ TEST(BadInput, ExtremeValuesInEveryField) {
 
 TEST(BadInput, FileTruncatedAnywhere) {
     test::TempDir dir;
-    for (std::size_t cut = 0; cut <= kWorked.size(); cut += 5) {
+    const std::string worked = test::kWorkedExample;
+    for (std::size_t cut = 0; cut <= worked.size(); cut += 5) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
-        const test::RunResult run = render(dir, kWorked.substr(0, cut));
+        const test::RunResult run = render(dir, worked.substr(0, cut));
         // A cut inside a type word leaves an unknown word instead.
-        if (cut < kWorked.size() - 1) {
+        if (cut < worked.size() - 1) {
             EXPECT_TRUE(run.err.find("file ends early") != std::string::npos ||
                         run.err.find("unknown") != std::string::npos)
                 << run.err;
@@ -152,7 +145,7 @@ TEST(BadInput, FileTruncatedAnywhere) {
 
 TEST(BadInput, OutputPathsThatCannotBeWritten) {
     test::TempDir dir;
-    const std::string scene = dir.write("scene.txt", kWorked);
+    const std::string scene = dir.write("scene.txt", test::kWorkedExample);
     const std::vector<std::string> outputs = {dir.path("missing/out.ppm"), dir.path("")};
     for (const std::string& out : outputs) {
         const test::RunResult run = test::runFotolume({scene, out, "8", "6"});

@@ -11,15 +11,8 @@
 namespace fotolume {
 namespace {
 
+using test::kWorkedExample;
 using test::loadScene;
-
-const char* const kWorkedExample =
-    "0 1 6\n0 0 0\n0 1 0\n45\n2\n"
-    "0 0 0 0.2 0.2 0.2 1 0 0\n"
-    "10 10 10 1 1 1 1 0 0\n"
-    "2\nsolid 1 0 0\nchecker 1 1 1 0 0 0 0.5\n"
-    "1\n1 0.7 0.3 20 0 0 1\n"
-    "2\n0 0 sphere 0 0 0 1\n1 0 disc 0 -1 0 5 0 1 0\n";
 
 void expectVector(const Vetor& v, double x, double y, double z) {
     EXPECT_EQ(v[0], x);

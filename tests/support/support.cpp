@@ -92,6 +92,14 @@ std::string loadScene(const std::string& text, int width, int height, bool* acce
     return printed;
 }
 
+const char* const kWorkedExample =
+    "0 1 6\n0 0 0\n0 1 0\n45\n2\n"
+    "0 0 0 0.2 0.2 0.2 1 0 0\n"
+    "10 10 10 1 1 1 1 0 0\n"
+    "2\nsolid 1 0 0\nchecker 1 1 1 0 0 0 0.5\n"
+    "1\n1 0.7 0.3 20 0 0 1\n"
+    "2\n0 0 sphere 0 0 0 1\n1 0 disc 0 -1 0 5 0 1 0\n";
+
 std::string sourcePath(const std::string& relative) {
     return std::string(FOTOLUME_SOURCE_DIR) + "/" + relative;
 }

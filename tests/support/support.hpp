@@ -41,6 +41,10 @@ std::string loadScene(const std::string& text, int width = 4, int height = 3,
 
 std::string sourcePath(const std::string& relative);
 
+// The scene file format's worked example (a red sphere on a checker disc),
+// one item per line, 15 lines.
+extern const char* const kWorkedExample;
+
 }  // namespace fotolume::test
 
 #include "geometry/geometry.hpp"
