@@ -134,6 +134,7 @@ public:
     }
 
     void unknownWord(const char* section, int row, const char* expected) {
+        if (capped()) return;
         warn(lastWordStart_,
              "unknown %s type %s for %s %d (expected %s); no values are read for this row", section,
              locate(lastWordStart_).token.c_str(), section, row, expected);
@@ -163,6 +164,14 @@ public:
     bool readError() const { return std::ferror(in_) != 0; }
 
 private:
+    // Past the limit a warning is only counted: no position is worked out,
+    // so a long file full of mistakes still reads in linear time.
+    bool capped() {
+        if (warnings_ < MAX_WARNINGS) return false;
+        ++warnings_;
+        return true;
+    }
+
     void failed(int result, long before, const char* expected, const Field& field) {
         if (result == EOF) {
             if (std::ferror(in_) || endReported_) return;
@@ -178,6 +187,7 @@ private:
         const long after = offset();
         if (after == lastFailure_) return;
         lastFailure_ = after;
+        if (capped()) return;
         const Position where = locate(before);
         warn(before, "expected %s for %s, found %s; the value keeps its previous value", expected,
              field.describe().c_str(), where.token.c_str());
@@ -241,15 +251,27 @@ private:
 const char* const XYZ[3] = {"x", "y", "z"};
 const char* const RGB[3] = {"red", "green", "blue"};
 
+// More than any scene needs: the format has a few thousand values at most.
+constexpr std::size_t MAX_PIPED_SCENE = 64u << 20;
+
 // Positions are reported by seeking back into the file; a pipe cannot seek,
-// so its contents are first copied to a temporary file.
+// so its contents are first copied to a temporary file, up to a bound so that
+// an endless stream cannot fill the disk. Null when the stream is longer.
 std::FILE* seekable(std::FILE* in) {
     if (std::fseek(in, 0, SEEK_CUR) == 0 && std::ftell(in) >= 0) return in;
     std::FILE* copy = std::tmpfile();
-    if (copy == nullptr) return in;
+    if (copy == nullptr) return in;  // read it directly, without positions
     char buffer[65536];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) std::fwrite(buffer, 1, got, copy);
+    std::size_t got, total = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+        total += got;
+        if (total > MAX_PIPED_SCENE) {
+            std::fclose(copy);
+            std::fclose(in);
+            return nullptr;
+        }
+        std::fwrite(buffer, 1, got, copy);
+    }
     std::fclose(in);
     std::rewind(copy);
     return copy;
@@ -416,6 +438,12 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics) {
         return ReadStatus::CannotOpen;
     }
     in = seekable(in);
+    if (in == nullptr) {
+        std::fprintf(diagnostics,
+                     "%s: error: a scene read from a stream must be at most %zu bytes\n", fileName,
+                     MAX_PIPED_SCENE);
+        return ReadStatus::Refused;
+    }
     SceneReader reader(in, fileName, diagnostics);
     const ReadStatus status = readContent(reader, fileName, diagnostics);
     sceneChanged();

@@ -143,6 +143,26 @@ TEST(BadInput, FileTruncatedAnywhere) {
     }
 }
 
+// A scene on a pipe reads like a file, positions included; an endless
+// stream is refused instead of filling the disk.
+TEST(BadInput, ScenesFromPipes) {
+    test::TempDir dir;
+    const std::string scene = dir.write("scene.txt", "0 1 6 0 0 0 0 1 0 45 x");
+    const std::string out = dir.path("out.ppm");
+    test::RunResult run =
+        test::runFotolume({"/dev/stdin", out, "8", "6"}, "", "cat '" + scene + "'");
+    EXPECT_EQ(run.status, EXIT_OK);
+    EXPECT_EQ(
+        run.err.rfind("/dev/stdin:1:22: warning: expected an integer for the number of lights", 0),
+        0u)
+        << run.err;
+
+    run = test::runFotolume({"/dev/stdin", out + "2", "8", "6"}, "", "yes");
+    EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
+    EXPECT_NE(run.err.find("a scene read from a stream must be at most"), std::string::npos);
+    EXPECT_FALSE(test::exists(out + "2"));
+}
+
 TEST(BadInput, OutputPathsThatCannotBeWritten) {
     test::TempDir dir;
     const std::string scene = dir.write("scene.txt", test::kWorkedExample);

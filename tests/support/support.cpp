@@ -43,12 +43,14 @@ std::string shellQuote(const std::string& text) {
 }
 }  // namespace
 
-RunResult runFotolume(const std::vector<std::string>& args, const std::string& shellPrefix) {
+RunResult runFotolume(const std::vector<std::string>& args, const std::string& shellPrefix,
+                      const std::string& feed) {
     TempDir capture;
-    std::string command = shellPrefix + " " + shellQuote(FOTOLUME_BINARY);
+    std::string command =
+        shellPrefix + " " + (feed.empty() ? "" : feed + " | ") + shellQuote(FOTOLUME_BINARY);
     for (const std::string& arg : args) command += " " + shellQuote(arg);
-    command += " >" + shellQuote(capture.path("out")) + " 2>" + shellQuote(capture.path("err")) +
-               " </dev/null";
+    command += " >" + shellQuote(capture.path("out")) + " 2>" + shellQuote(capture.path("err"));
+    if (feed.empty()) command += " </dev/null";
     const int raw = std::system(("/bin/sh -c " + shellQuote(command)).c_str());
     RunResult result;
     if (raw != -1 && WIFEXITED(raw)) result.status = WEXITSTATUS(raw);

@@ -28,8 +28,10 @@ struct RunResult {
 };
 
 // Runs the fotolume binary with the arguments, each quoted for the shell.
-// `shellPrefix` (e.g. "ulimit -f 1;") runs before it in the same shell.
-RunResult runFotolume(const std::vector<std::string>& args, const std::string& shellPrefix = "");
+// `shellPrefix` (e.g. "ulimit -f 1;") runs before it in the same shell;
+// `feed`, when given, is a shell command piped into its standard input.
+RunResult runFotolume(const std::vector<std::string>& args, const std::string& shellPrefix = "",
+                      const std::string& feed = "");
 
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
