@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <vector>
 
 #include "image/image.hpp"
 
@@ -24,24 +23,15 @@ unsigned char channelByte(double value) {
 }
 
 namespace {
-void discard(const char* fileName) {
-    // Only a regular file is ours to delete; /dev/full and the like stay.
+// Only a regular file is ours to delete; /dev/full and the like stay.
+bool discard(const char* fileName) {
     std::error_code ignored;
-    if (std::filesystem::is_regular_file(fileName, ignored)) std::remove(fileName);
+    return std::filesystem::is_regular_file(fileName, ignored) && std::remove(fileName) == 0;
 }
 }  // namespace
 
 WriteStatus writePPM(const char* fileName, const double* red, const double* green,
                      const double* blue, int width, int height) {
-    const long long n = static_cast<long long>(width) * height;
-    std::vector<unsigned char> pixels;
-    pixels.reserve(n > 0 ? static_cast<std::size_t>(n) * 3 : 0);
-    for (long long i = 0; i < n; ++i) {
-        pixels.push_back(channelByte(red[i]));
-        pixels.push_back(channelByte(green[i]));
-        pixels.push_back(channelByte(blue[i]));
-    }
-
     std::FILE* out = std::fopen(fileName, "wb");
     if (out == nullptr) {
         std::printf("Can't open file %s \n", fileName);
@@ -49,14 +39,30 @@ WriteStatus writePPM(const char* fileName, const double* red, const double* gree
         return WriteStatus::CannotOpen;
     }
     std::fprintf(out, "%s\n%i %i\n%i\n", "P6", width, height, 255);
-    if (!pixels.empty()) std::fwrite(pixels.data(), 1, pixels.size(), out);
+    // Converted in chunks: an image of any size needs no second buffer.
+    const long long n = static_cast<long long>(width) * height;
+    unsigned char chunk[3 * 4096];
+    std::size_t used = 0;
+    for (long long i = 0; i < n; ++i) {
+        chunk[used++] = channelByte(red[i]);
+        chunk[used++] = channelByte(green[i]);
+        chunk[used++] = channelByte(blue[i]);
+        if (used == sizeof chunk) {
+            std::fwrite(chunk, 1, used, out);
+            used = 0;
+        }
+    }
+    if (used > 0) std::fwrite(chunk, 1, used, out);
     const bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
     const int error = errno;
     const bool closeFailed = std::fclose(out) != 0;
     if (failed || closeFailed) {
-        std::fprintf(stderr, "Can't write file %s: %s; the incomplete file was removed\n", fileName,
-                     std::strerror(failed ? error : errno));
-        discard(fileName);
+        const char* reason = std::strerror(failed ? error : errno);
+        if (discard(fileName))
+            std::fprintf(stderr, "Can't write file %s: %s; the incomplete file was removed\n",
+                         fileName, reason);
+        else
+            std::fprintf(stderr, "Can't write file %s: %s\n", fileName, reason);
         return WriteStatus::WriteError;
     }
     return WriteStatus::Ok;
