@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -46,6 +47,7 @@ private:
 };
 
 struct Mismatch {
+    long compared = 0;
     long count = 0;
     std::string first;
 };
@@ -56,6 +58,7 @@ void compare(const Vetor& o, const Vetor& d, Mismatch& mismatch, int* hitRow = n
     Vetor fastNormal, scanNormal;
     const double fast = intersectScene(o, d, fastRow, fastNormal);
     const double scan = intersectSceneLinear(o, d, scanRow, scanNormal);
+    ++mismatch.compared;
     bool same = (fast == scan || (std::isnan(fast) && std::isnan(scan))) && fastRow == scanRow;
     for (int k = 0; k < 3; ++k)
         same = same && (fastNormal[k] == scanNormal[k] ||
@@ -135,6 +138,8 @@ TEST(Differential, FastSearchEqualsTheScanOnEveryScene) {
         ASSERT_TRUE(accepted) << scene;
         const Mismatch mismatch = exercise(raysPerScene(), seed++);
         EXPECT_EQ(mismatch.count, 0) << scene << ": " << mismatch.first;
+        std::printf("%s: %ld rays compared, %ld differences\n", scene, mismatch.compared,
+                    mismatch.count);
     }
 }
 
