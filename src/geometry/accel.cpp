@@ -467,7 +467,8 @@ double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex
 
     if (!accel.nodes.empty()) {
         const double inv[3] = {1.0 / d[0], 1.0 / d[1], 1.0 / d[2]};
-        int stack[64];
+        // A tree over n objects has fewer than 2n nodes, however unbalanced.
+        int stack[2 * MAX_OBJECTS + 2];
         int top = 0;
         stack[top++] = 0;
         while (top > 0) {

@@ -156,6 +156,12 @@ TEST(Differential, DegenerateAndHugeObjectsAgreeToo) {
     Mismatch mismatch = exercise(raysPerScene(), 99);
     EXPECT_EQ(mismatch.count, 0) << mismatch.first;
 
+    // 200 nested spheres: every box inside the next, all centred alike.
+    resetScene();
+    for (int i = 0; i < MAX_OBJECTS; ++i) test::addSphere(Vetor(0, 0, -5), 0.05 * (i + 1));
+    mismatch = exercise(raysPerScene() / 4, 7);
+    EXPECT_EQ(mismatch.count, 0) << mismatch.first;
+
     // Rays the hierarchy does not take: far origins, non-unit directions.
     compare(Vetor(1e9, 0, 0), Vetor(-1, 0, 0), mismatch);
     compare(Vetor(0, 0, 0), Vetor(0, 0, -3), mismatch);
