@@ -34,16 +34,25 @@ bool refractDirection(const Vetor& normal, const Vetor& direction, double ior, i
     return true;
 }
 
+namespace {
+
+// The shadow test along the unit direction towards a light. The distance to
+// the light is deliberately not compared: anything on the half-line through
+// the light, beyond it too, casts the shadow.
+bool reaches(const Vetor& point, const Vetor& towardLight) {
+    int hitIndex;
+    Vetor hitNormal;
+    const double t = intersectScene(point, towardLight, hitIndex, hitNormal);
+    if (t == NO_HIT) return true;
+    return finishTransmission[objectFinish[hitIndex]] > 0.001;
+}
+
+}  // namespace
+
 bool isLit(const Vetor& point, int light) {
     Vetor l = subtract(lightPosition[light], point);
     normalize(l);
-    int hitIndex;
-    Vetor hitNormal;
-    const double t = intersectScene(point, l, hitIndex, hitNormal);
-    if (t == NO_HIT) return true;
-    // The distance to the light is deliberately not compared: anything on
-    // the half-line through the light, beyond it too, casts the shadow.
-    return finishTransmission[objectFinish[hitIndex]] > 0.001;
+    return reaches(point, l);
 }
 
 Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside) {
@@ -67,10 +76,11 @@ Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside) {
     for (int k = 0; k < 3; ++k) s[k] = (ka * lightColor[0][k]) * cp[k];
 
     for (int i = 1; i < lightCount; ++i) {
-        if (!isLit(p, i)) continue;
+        // isLit(p, i), sharing its unit vector towards the light.
         Vetor l = subtract(lightPosition[i], p);
         const double d = length(l);
         normalize(l);
+        if (!reaches(p, l)) continue;
         Vetor h = subtract(l, direction);
         normalize(h);
         const Vetor& a = lightAttenuation[i];
