@@ -97,6 +97,21 @@ TEST(CommandLine, FileFailuresExitNonZeroAndLeaveNoImage) {
     EXPECT_FALSE(test::exists(out));
 }
 
+// Buffers that cannot be allocated are reported, not a crash. (AddressSanitizer
+// needs far more address space than this limit allows, so not under it.)
+TEST(CommandLine, ImageBuffersThatDoNotFitAreReported) {
+#ifdef FOTOLUME_SANITIZED
+    GTEST_SKIP() << "a virtual-memory limit and AddressSanitizer do not mix";
+#endif
+    test::TempDir dir;
+    const std::string out = dir.path("out.ppm");
+    const test::RunResult run =
+        runFotolume({example(), out, "20000", "20000"}, "ulimit -v 300000;");
+    EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
+    EXPECT_EQ(run.err, "Memoria insuficiente para uma imagem de 20000 x 20000 pixels\n");
+    EXPECT_FALSE(test::exists(out));
+}
+
 TEST(CommandLine, NormalRunWritesTheImageAndNothingElse) {
     test::TempDir dir;
     const std::string out = dir.path("out.ppm");
