@@ -2,43 +2,9 @@
 // the nearest-hit search of a ray against the object table.
 #pragma once
 
+#include "geometry/vetor.hpp"
+
 namespace fotolume {
-
-// Three doubles in a separately allocated block that the vector owns.
-// Every operation that yields a vector yields a new one; only assignment,
-// set and normalize change an existing vector. The evaluation order of each
-// operation is fixed because image bytes depend on the last bit.
-class Vetor {
-public:
-    Vetor();
-    explicit Vetor(const double a[3]);
-    Vetor(double x, double y, double z);
-    Vetor(const Vetor& other);
-    Vetor& operator=(const Vetor& other);
-    ~Vetor();
-
-    double& operator[](int i) { return block_[i]; }
-    const double& operator[](int i) const { return block_[i]; }
-    double x() const { return block_[0]; }
-    double y() const { return block_[1]; }
-    double z() const { return block_[2]; }
-
-    // Address of the owned block; lets tests check that blocks are never shared.
-    const double* data() const { return block_; }
-
-private:
-    double* block_;
-};
-
-void set(Vetor& v, double x, double y, double z);
-double length(const Vetor& v);
-void normalize(Vetor& v);
-Vetor add(const Vetor& a, const Vetor& b);
-Vetor subtract(const Vetor& a, const Vetor& b);
-Vetor scale(double s, const Vetor& v);
-Vetor scale(const Vetor& v, double s);
-double dot(const Vetor& a, const Vetor& b);
-Vetor cross(const Vetor& a, const Vetor& b);
 
 // A 3x3 system c0*x0 + c1*x1 + c2*x2 = b. Pivoting permutes rowOrder only;
 // rows never move in memory.
