@@ -206,6 +206,14 @@ void grow(double lo[3], double hi[3], const Item& item) {
     }
 }
 
+// Centroid order along one axis, the row breaking ties so builds repeat.
+void sortByCentre(std::vector<Item>& items, int begin, int end, int axis) {
+    std::sort(items.begin() + begin, items.begin() + end, [axis](const Item& x, const Item& y) {
+        return x.centre[axis] < y.centre[axis] ||
+               (x.centre[axis] == y.centre[axis] && x.row < y.row);
+    });
+}
+
 // Surface-area heuristic over at most 200 objects: every split of the
 // centroid order on every axis is costed.
 int buildNode(std::vector<Item>& items, int begin, int end) {
@@ -223,10 +231,7 @@ int buildNode(std::vector<Item>& items, int begin, int end) {
     int bestAxis = -1, bestSplit = -1;
     std::vector<double> rightArea(count + 1);
     for (int axis = 0; axis < 3 && count > 1; ++axis) {
-        std::sort(items.begin() + begin, items.begin() + end, [axis](const Item& x, const Item& y) {
-            return x.centre[axis] < y.centre[axis] ||
-                   (x.centre[axis] == y.centre[axis] && x.row < y.row);
-        });
+        sortByCentre(items, begin, end, axis);
         double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
         for (int i = count - 1; i >= 1; --i) {
             grow(lo, hi, items[begin + i]);
@@ -254,10 +259,7 @@ int buildNode(std::vector<Item>& items, int begin, int end) {
         accel.nodes[index] = node;
         return index;
     }
-    std::sort(items.begin() + begin, items.begin() + end, [bestAxis](const Item& x, const Item& y) {
-        return x.centre[bestAxis] < y.centre[bestAxis] ||
-               (x.centre[bestAxis] == y.centre[bestAxis] && x.row < y.row);
-    });
+    sortByCentre(items, begin, end, bestAxis);
     node.axis = bestAxis;
     node.count = 0;
     buildNode(items, begin, begin + bestSplit);
@@ -335,18 +337,12 @@ void build() {
             break;
         }
         case ObjectType::Triangle: {
-            const double* p[3] = {s.a, nullptr, nullptr};
-            double b[3], c[3];
-            for (int k = 0; k < 3; ++k) {
-                b[k] = objectPointB[i][k];
-                c[k] = objectPointC[i][k];
-            }
-            p[1] = b;
-            p[2] = c;
+            const double b[3] = {objectPointB[i][0], objectPointB[i][1], objectPointB[i][2]};
+            const double c[3] = {objectPointC[i][0], objectPointC[i][1], objectPointC[i][2]};
             bounded = finite3(s.a) && finite3(b) && finite3(c);
             for (int k = 0; k < 3; ++k) {
-                item.lo[k] = std::min({p[0][k], p[1][k], p[2][k]});
-                item.hi[k] = std::max({p[0][k], p[1][k], p[2][k]});
+                item.lo[k] = std::min({s.a[k], b[k], c[k]});
+                item.hi[k] = std::max({s.a[k], b[k], c[k]});
             }
             s.unit[0] = s.e1[1] * s.e2[2] - s.e1[2] * s.e2[1];
             s.unit[1] = s.e1[2] * s.e2[0] - s.e1[0] * s.e2[2];
