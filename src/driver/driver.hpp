@@ -1,6 +1,9 @@
-// Program driver: checks the command line and runs reading, rendering and
+// Program driver: reads the command line and runs reading, rendering and
 // writing in order.
 #pragma once
+
+#include <string>
+#include <vector>
 
 namespace fotolume {
 
@@ -13,6 +16,25 @@ constexpr int EXIT_USAGE = 2;
 // digits up to the first other character; no digits gives 0), but saturates
 // instead of overflowing.
 long long parseSize(const char* text);
+
+// Most threads --threads accepts.
+constexpr int MAX_THREADS = 1024;
+
+struct CommandLine {
+    bool help = false;
+    bool version = false;
+    bool quiet = false;
+    int threads = 0;          // 0: one per CPU the process may run on
+    std::string bad;          // an unknown option or a bad value, quoted in the reply
+    std::vector<const char*> operands;
+};
+
+// Options come first, "--" ends them, and the first word that is not an
+// option (a lone "-" included) starts the operands.
+CommandLine parseCommandLine(int argc, char** argv);
+
+// The CPUs this process may run on (its affinity mask), at least 1.
+int availableCpus();
 
 // The whole program: returns the process exit status.
 int runFotolume(int argc, char** argv);

@@ -1,15 +1,27 @@
-#include <cstdio>
+#include <unistd.h>
+
 #include <new>
 
 #include "driver/driver.hpp"
+#include "image/image.hpp"
+
+namespace {
+
+// Called by every failed allocation. Throwing is not safe when memory is
+// this short (the exception itself may not fit), so the run ends here: the
+// image's temporary file goes, the target stays as it was.
+void outOfMemory() {
+    fotolume::discardPendingImage();
+    static const char message[] = "Memoria insuficiente\n";
+    if (write(STDERR_FILENO, message, sizeof message - 1) < 0) {
+        // nothing more can be said
+    }
+    _exit(fotolume::EXIT_FAILURE_INPUT);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return fotolume::runFotolume(argc, argv);
-    } catch (const std::bad_alloc&) {
-        // The vectors' storage is the only allocation that can still fail
-        // once the image buffers exist.
-        std::fprintf(stderr, "Memoria insuficiente\n");
-        return fotolume::EXIT_FAILURE_INPUT;
-    }
+    std::set_new_handler(outOfMemory);
+    return fotolume::runFotolume(argc, argv);
 }

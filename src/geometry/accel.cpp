@@ -448,6 +448,10 @@ void winnerNormal(int row, double t, const double o[3], const double d[3], Vetor
 
 void sceneChanged() { accel.ready = false; }
 
+void prepareSearch() {
+    if (!accel.ready) build();
+}
+
 double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex,
                       Vetor& hitNormal) {
     if (!accel.ready) build();

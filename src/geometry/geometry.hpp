@@ -40,6 +40,10 @@ double intersectSceneLinear(const Vetor& origin, const Vetor& direction, int& hi
 // the acceleration structure is rebuilt on the next search.
 void sceneChanged();
 
+// Builds the acceleration structure now if the scene changed. Call before
+// searching from several threads: after it, searches only read shared state.
+void prepareSearch();
+
 // The elimination of solveLinear3 on plain doubles: 1 with x set, or 0
 // (x untouched) on a pivot below 0.001.
 int solveLinear3(LinearSystem3& system, double x[3]);

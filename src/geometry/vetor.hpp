@@ -22,13 +22,15 @@ inline double* allocateBlock() { return new double[3]; }
 inline void releaseBlock(double* block) { delete[] block; }
 #else
 // Blocks of three doubles from a free list: allocation is a pointer swap.
-// Single-threaded, like the whole program.
+// Each thread has its own list, so render threads never contend; a vector
+// is released on the thread that made it.
 union Block {
     Block* next;
     double values[3];
 };
-extern Block* freeList;
-Block* refillFreeList();  // carves a new chunk; throws std::bad_alloc
+// Inline with a constant initialiser, so access is a plain thread-local load.
+inline thread_local Block* freeList = nullptr;
+Block* refillFreeList();  // carves a new chunk (operator new)
 
 inline double* allocateBlock() {
     Block* block = freeList != nullptr ? freeList : refillFreeList();

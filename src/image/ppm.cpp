@@ -1,10 +1,15 @@
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "image/image.hpp"
+#include "scene/scene.hpp"
 
 namespace fotolume {
 
@@ -23,49 +28,146 @@ unsigned char channelByte(double value) {
 }
 
 namespace {
-// Only a regular file is ours to delete; /dev/full and the like stay.
-bool discard(const char* fileName) {
-    std::error_code ignored;
-    return std::filesystem::is_regular_file(fileName, ignored) && std::remove(fileName) == 0;
-}
-}  // namespace
 
-WriteStatus writePPM(const char* fileName, const double* red, const double* green,
-                     const double* blue, int width, int height) {
-    std::FILE* out = std::fopen(fileName, "wb");
-    if (out == nullptr) {
-        std::printf("Can't open file %s \n", fileName);
-        std::fflush(stdout);
-        return WriteStatus::CannotOpen;
+// Pixels handed out at a time: small enough that a few expensive rows are
+// shared among all threads, large enough that handing out costs nothing.
+constexpr long long CHUNK_PIXELS = 1024;
+
+// Chunks are traced in any order by the workers and written strictly in
+// order by the calling thread, through a ring of `slots` buffers: a worker
+// may run at most that many chunks ahead of the writer, so memory stays
+// bounded for any image size.
+class ChunkPipeline {
+public:
+    ChunkPipeline(const PrimaryRays& rays, long long pixels, int workers)
+        : rays_(rays),
+          pixels_(pixels),
+          chunks_((pixels + CHUNK_PIXELS - 1) / CHUNK_PIXELS),
+          slots_(std::max(16, 8 * workers)) {
+        buffers_.resize(static_cast<std::size_t>(slots_) * 3 * CHUNK_PIXELS);
+        ready_.assign(static_cast<std::size_t>(slots_), -1);
     }
-    std::fprintf(out, "%s\n%i %i\n%i\n", "P6", width, height, 255);
-    // Converted in chunks: an image of any size needs no second buffer.
-    const long long n = static_cast<long long>(width) * height;
-    unsigned char chunk[3 * 4096];
-    std::size_t used = 0;
-    for (long long i = 0; i < n; ++i) {
-        chunk[used++] = channelByte(red[i]);
-        chunk[used++] = channelByte(green[i]);
-        chunk[used++] = channelByte(blue[i]);
-        if (used == sizeof chunk) {
-            std::fwrite(chunk, 1, used, out);
-            used = 0;
+
+    // Starts up to `workers` threads; fewer when the system will not give
+    // them (then the calling thread traces what no thread does).
+    void start(int workers) {
+        for (int i = 0; i < workers; ++i) {
+            try {
+                threads_.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break;
+            }
         }
     }
-    if (used > 0) std::fwrite(chunk, 1, used, out);
-    const bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
-    const int error = errno;
-    const bool closeFailed = std::fclose(out) != 0;
-    if (failed || closeFailed) {
-        const char* reason = std::strerror(failed ? error : errno);
-        if (discard(fileName))
-            std::fprintf(stderr, "Can't write file %s: %s; the incomplete file was removed\n",
-                         fileName, reason);
-        else
-            std::fprintf(stderr, "Can't write file %s: %s\n", fileName, reason);
-        return WriteStatus::WriteError;
+
+    // Writes every chunk in order; false on a write error.
+    bool write(ImageFile& out, Progress& progress) {
+        bool ok = true;
+        for (long long chunk = 0; chunk < chunks_ && ok; ++chunk) {
+            const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
+            unsigned char* bytes = &buffers_[slot * 3 * CHUNK_PIXELS];
+            if (threads_.empty()) {
+                renderPixels(rays_, chunk * CHUNK_PIXELS, size(chunk), bytes);
+            } else {
+                std::unique_lock<std::mutex> lock(mutex_);
+                chunkReady_.wait(lock, [&] { return ready_[slot] == chunk || failure_; });
+                if (failure_) break;
+            }
+            ok = out.write(bytes, static_cast<std::size_t>(3 * size(chunk)));
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ready_[slot] = -1;
+                written_ = chunk + 1;
+            }
+            slotFree_.notify_all();
+            progress.update((chunk + 1) * CHUNK_PIXELS, pixels_);
+        }
+        stop();
+        if (failure_) std::rethrow_exception(failure_);
+        return ok;
     }
-    return WriteStatus::Ok;
+
+    ~ChunkPipeline() { stop(); }
+
+private:
+    long long size(long long chunk) const {
+        return std::min(CHUNK_PIXELS, pixels_ - chunk * CHUNK_PIXELS);
+    }
+
+    void work() {
+        try {
+            for (;;) {
+                long long chunk;
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    slotFree_.wait(lock, [&] {
+                        return stopping_ || next_ >= chunks_ || next_ < written_ + slots_;
+                    });
+                    if (stopping_ || next_ >= chunks_) return;
+                    chunk = next_++;
+                }
+                const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
+                renderPixels(rays_, chunk * CHUNK_PIXELS, size(chunk),
+                             &buffers_[slot * 3 * CHUNK_PIXELS]);
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    ready_[slot] = chunk;
+                }
+                chunkReady_.notify_one();
+            }
+        } catch (...) {  // out of memory in a worker: the writer rethrows it
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (!failure_) failure_ = std::current_exception();
+                stopping_ = true;
+            }
+            chunkReady_.notify_all();
+            slotFree_.notify_all();
+        }
+    }
+
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        slotFree_.notify_all();
+        for (std::thread& thread : threads_) thread.join();
+        threads_.clear();
+    }
+
+    const PrimaryRays& rays_;
+    const long long pixels_;
+    const long long chunks_;
+    const int slots_;
+    std::vector<unsigned char> buffers_;
+    std::vector<long long> ready_;  // per slot: the chunk it holds, or -1
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable chunkReady_;
+    std::condition_variable slotFree_;
+    long long next_ = 0;     // next chunk to hand out
+    long long written_ = 0;  // chunks written so far
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+};
+
+}  // namespace
+
+WriteStatus writePPM(ImageFile& out, const RenderSettings& settings) {
+    char header[64];
+    const int headerSize =
+        std::snprintf(header, sizeof header, "%s\n%i %i\n%i\n", "P6", imageWidth, imageHeight, 255);
+    if (!out.write(header, static_cast<std::size_t>(headerSize))) return WriteStatus::WriteError;
+
+    prepareSearch();  // shared, read-only state before any thread searches
+    const PrimaryRays rays;
+    const long long pixels = static_cast<long long>(imageWidth) * imageHeight;
+    const int workers = settings.threads > 1 ? settings.threads : 0;
+    ChunkPipeline pipeline(rays, pixels, workers);
+    pipeline.start(workers);
+    Progress progress(settings.progress);
+    return pipeline.write(out, progress) ? WriteStatus::Ok : WriteStatus::WriteError;
 }
 
 }  // namespace fotolume

@@ -4,34 +4,46 @@
 
 namespace fotolume {
 
-// Primary rays start on the image plane at distance 1 in front of the eye,
-// not at the eye: a surface between the eye and the plane is not seen.
-void renderImage(double* red, double* green, double* blue) {
-    const double upLength = length(cameraUp);
-    const double rightLength = length(cameraRight);
-    // eye - back - right + up is the plane's top-left corner, the same for
-    // every pixel; it is formed in the same order as the full expression.
-    const Vetor corner = add(subtract(subtract(eye, cameraBack), cameraRight), cameraUp);
+// The corner is formed in the order of the full expression
+// eye - back - right + up + v * right - u * up, so hoisting it out of the
+// per-pixel work changes no bit.
+PrimaryRays::PrimaryRays()
+    : corner_(add(subtract(subtract(eye, cameraBack), cameraRight), cameraUp)),
+      upLength_(length(cameraUp)),
+      rightLength_(length(cameraRight)) {}
+
+Vetor PrimaryRays::down(double row) const {
+    const double u = ((row + 0.5) * pixelSize) / upLength_;
+    return scale(u, cameraUp);
+}
+
+void PrimaryRays::ray(const Vetor& down, double col, Vetor& plane, Vetor& direction) const {
+    const double v = ((col + 0.5) * pixelSize) / rightLength_;
+    plane = subtract(add(corner_, scale(v, cameraRight)), down);
+    direction = subtract(plane, eye);
+    normalize(direction);
+}
+
+void renderPixels(const PrimaryRays& rays, long long first, long long count,
+                  unsigned char* bytes) {
     Vetor plane;
     Vetor direction;
     Vetor color;
-    const double height = imageHeight;
-    const double width = imageWidth;
-    for (double row = 0.0; row < height; row += 1.0) {
-        const double u = ((row + 0.5) * pixelSize) / upLength;
-        const Vetor down = scale(u, cameraUp);
-        for (double col = 0.0; col < width; col += 1.0) {
-            const double v = ((col + 0.5) * pixelSize) / rightLength;
-            plane = subtract(add(corner, scale(v, cameraRight)), down);
-            direction = subtract(plane, eye);
-            normalize(direction);
-            color = traceRay(plane, direction, 0);
-            for (int k = 0; k < 3; ++k)
-                if (color[k] > 1.0) color[k] = 1.0;
-            const long index = static_cast<long>(row) * imageWidth + static_cast<long>(col);
-            red[index] = color[0];
-            green[index] = color[1];
-            blue[index] = color[2];
+    Vetor down;
+    long long row = -1;
+    for (long long index = first; index < first + count; ++index) {
+        // Whole numbers below 2^31 are exact doubles: the same values the
+        // row and column counters of a plain double loop would hold.
+        if (index / imageWidth != row) {
+            row = index / imageWidth;
+            down = rays.down(static_cast<double>(row));
+        }
+        const double col = static_cast<double>(index % imageWidth);
+        rays.ray(down, col, plane, direction);
+        color = traceRay(plane, direction, 0);
+        for (int k = 0; k < 3; ++k) {
+            if (color[k] > 1.0) color[k] = 1.0;
+            *bytes++ = channelByte(color[k]);
         }
     }
 }

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -429,8 +431,13 @@ ReadStatus readContent(SceneReader& reader, const char* fileName, std::FILE* dia
 
 ReadStatus readScene(const char* fileName, std::FILE* diagnostics) {
     std::error_code ignored;
-    std::FILE* in =
-        std::filesystem::is_directory(fileName, ignored) ? nullptr : std::fopen(fileName, "r");
+    std::FILE* in = nullptr;
+    if (std::strcmp(fileName, "-") == 0) {  // standard input, as command-line tools read it
+        const int copy = dup(STDIN_FILENO);
+        in = copy >= 0 ? fdopen(copy, "r") : nullptr;
+    } else if (!std::filesystem::is_directory(fileName, ignored)) {
+        in = std::fopen(fileName, "r");
+    }
     if (in == nullptr) {
         std::printf("Nao foi possivel abrir o arquivo %s , verifique o nome e tente novamente. \n",
                     fileName);

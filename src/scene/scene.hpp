@@ -32,7 +32,9 @@ extern int imageHeight;
 extern double planeWidth;
 extern double planeHeight;
 extern double pixelSize;
-extern int traceDepth;
+// Recursion depth of traceRay, 0 at the start of every primary ray. One per
+// thread: each render thread traces its own rays.
+inline thread_local int traceDepth = 0;
 extern Vetor backgroundColor;
 
 // Light table: row 0 is the ambient light (only its color is used).

@@ -27,7 +27,6 @@ int imageHeight = 0;
 double planeWidth = 0.0;
 double planeHeight = 0.0;
 double pixelSize = 0.0;
-int traceDepth = 0;
 
 int lightCount = 0;
 

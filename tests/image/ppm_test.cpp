@@ -42,35 +42,63 @@ TEST(PpmWriter, ChannelBytesMatchAWiderExactProduct) {
     }
 }
 
-TEST(PpmWriter, WritesHeaderAndPixelsInBufferOrder) {
-    test::TempDir dir;
-    const std::string file = dir.path("two.ppm");
-    const double red[] = {1, 0}, green[] = {0, 0.5}, blue[] = {0, 1};
-    ASSERT_EQ(writePPM(file.c_str(), red, green, blue, 2, 1), WriteStatus::Ok);
-    const std::string expected =
-        std::string("P6\n2 1\n255\n") + std::string("\xFF\0\0\0\x7F\xFF", 6);
-    EXPECT_EQ(expected.size(), 17u);
-    EXPECT_EQ(test::readFile(file), expected);
+// Renders the loaded scene through the chunked writer into a string.
+std::string streamed(const test::TempDir& dir, int threads) {
+    const std::string file = dir.path("streamed.ppm");
+    ImageFile image;
+    EXPECT_TRUE(image.open(file.c_str()));
+    RenderSettings settings;
+    settings.threads = threads;
+    EXPECT_EQ(writePPM(image, settings), WriteStatus::Ok);
+    EXPECT_TRUE(image.commit());
+    return test::readFile(file);
+}
 
-    std::vector<double> black(640 * 480, 0.0);
-    ASSERT_EQ(writePPM(file.c_str(), black.data(), black.data(), black.data(), 640, 480),
-              WriteStatus::Ok);
-    const std::string big = test::readFile(file);
-    EXPECT_EQ(big.substr(0, 15), "P6\n640 480\n255\n");
-    EXPECT_EQ(big.size(), 15u + 640 * 480 * 3);
+// Chunks are traced in any order on any number of threads, but each pixel
+// must land at its own place: every pixel of the streamed image equals that
+// pixel rendered on its own, for sizes that end inside a chunk, thin images
+// and a single pixel.
+TEST(PpmWriter, EveryPixelLandsInPlaceWhateverTheThreadsAndSize) {
+    test::TempDir dir;
+    const std::pair<int, int> sizes[] = {{1, 1}, {1, 2500}, {2500, 1}, {33, 33}, {64, 16}};
+    for (const auto& [width, height] : sizes) {
+        test::loadScene(test::kWorkedExample, width, height);
+        const std::string header =
+            "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+        const PrimaryRays rays;
+        std::string alone;
+        for (long long i = 0; i < static_cast<long long>(width) * height; ++i) {
+            unsigned char pixel[3];
+            renderPixels(rays, i, 1, pixel);
+            alone.append(reinterpret_cast<const char*>(pixel), 3);
+        }
+        for (int threads : {1, 2, 3}) {
+            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + ", " +
+                         std::to_string(threads) + " threads");
+            EXPECT_EQ(streamed(dir, threads), header + alone);
+        }
+    }
 }
 
 TEST(PpmWriter, FailuresAreReportedAndLeaveNoFile) {
     test::TempDir dir;
-    const double pixel[] = {0.5};
     const std::string missing = dir.path("no/such/dir/out.ppm");
-    EXPECT_EQ(writePPM(missing.c_str(), pixel, pixel, pixel, 1, 1), WriteStatus::CannotOpen);
-    EXPECT_FALSE(test::exists(missing));
-    EXPECT_EQ(writePPM(dir.path("").c_str(), pixel, pixel, pixel, 1, 1), WriteStatus::CannotOpen);
-    // A device that is full: the error is caught at flush or close, and the
-    // device itself is not removed.
+    {
+        ImageFile image;
+        EXPECT_FALSE(image.open(missing.c_str()));
+    }
+    EXPECT_FALSE(test::exists(dir.path("no")));
+    {
+        ImageFile image;
+        EXPECT_FALSE(image.open(dir.path("").c_str()));
+    }
+    // A device that is full: the error is caught when the buffer is written,
+    // and the device itself is not removed.
     if (test::exists("/dev/full")) {
-        EXPECT_EQ(writePPM("/dev/full", pixel, pixel, pixel, 1, 1), WriteStatus::WriteError);
+        ImageFile image;
+        ASSERT_TRUE(image.open("/dev/full"));
+        image.write("P6\n", 3);
+        EXPECT_FALSE(image.commit());
         EXPECT_TRUE(test::exists("/dev/full"));
     }
 }

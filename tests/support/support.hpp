@@ -35,6 +35,8 @@ RunResult runFotolume(const std::vector<std::string>& args, const std::string& s
 
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
+// The names in the directory, hidden ones too, sorted and space-separated.
+std::string listing(const TempDir& dir);
 
 // Resets the tables, sets the image size and reads `text` as a scene file.
 // Returns the diagnostics the reader printed.
