@@ -1,20 +1,23 @@
 #!/usr/bin/env python3
-"""Time fotolume against POV-Ray 3.7 on the bench scenes.
+"""Time fotolume on one thread and on all, against POV-Ray 3.7 likewise.
 
-Usage: bench/run.py [--runs N] [--size WxH] [--fotolume PATH] [SCENE ...]
+Usage: bench/run.py [--runs N] [--sizes 640x480,1920x1080] [--fotolume PATH]
+                    [--memory WxH | --no-memory] [SCENE ...]
 
-Renders each scene (default: bench/scenes/*.txt) at 640x480 with fotolume and, through
-../shared/peer/to_pov.py, with POV-Ray (one render thread, no antialiasing,
-trace level 5; installed with apt-get when missing). Reports the median wall
-and CPU (user + system) seconds over the runs and the ratio fotolume / POV-Ray.
-Also checks fotolume's image against tests/image/golden.txt where a checksum
-for that scene and size is recorded.
+For each scene (default: bench/scenes/*.txt) and size, reports the median
+wall and CPU (user + system) seconds of fotolume with --threads 1 and with
+one thread per available CPU, the speed-up between them, and the same for
+POV-Ray (translated by bench/pov.py; one ray per pixel, no antialiasing,
++WT1 and +WT with the same thread count) with the ratio of the all-thread
+wall times. POV-Ray's columns are left out, with a note, when `povray` is
+not installed. Checks each fotolume image against tests/image/golden.txt
+where a checksum is recorded, and ends with the peak resident memory of one
+large render written to /dev/null.
 """
 import argparse
 import glob
 import hashlib
 import os
-import shlex
 import shutil
 import statistics
 import subprocess
@@ -23,11 +26,10 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-TO_POV = os.path.join(ROOT, "..", "shared", "peer", "to_pov.py")
 
 
 def timed(command):
-    """Run a command; return (wall seconds, CPU seconds of the child)."""
+    """Runs a command; returns (wall s, CPU s, peak resident MiB)."""
     start = time.perf_counter()
     process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     _, status, usage = os.wait4(process.pid, 0)
@@ -35,31 +37,22 @@ def timed(command):
     err = process.stderr.read().decode(errors="replace")
     process.stderr.close()
     if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"failed: {shlex.join(command)}\n{err}")
-    return wall, usage.ru_utime + usage.ru_stime
+        sys.exit("failed: %s\n%s" % (" ".join(command), err))
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
 
 
-def median_times(command, runs):
+def medians(command, runs):
     results = [timed(command) for _ in range(runs)]
-    return (statistics.median(r[0] for r in results), statistics.median(r[1] for r in results))
-
-
-def ensure_povray():
-    if shutil.which("povray"):
-        return
-    print("installing povray ...", file=sys.stderr)
-    subprocess.run(["apt-get", "update", "-qq"], check=True)
-    subprocess.run(["apt-get", "install", "-y", "-qq", "povray"], check=True,
-                   env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+    return tuple(statistics.median(r[i] for r in results) for i in range(3))
 
 
 def golden(scene, width, height):
-    path = os.path.join(ROOT, "tests", "image", "golden.txt")
     rel = os.path.relpath(scene, ROOT)
-    for line in open(path):
-        fields = line.split()
-        if len(fields) == 4 and fields[0] == rel and fields[1:3] == [str(width), str(height)]:
-            return fields[3]
+    with open(os.path.join(ROOT, "tests", "image", "golden.txt")) as recorded:
+        for line in recorded:
+            fields = line.split()
+            if len(fields) == 4 and fields[0] == rel and fields[1:3] == [str(width), str(height)]:
+                return fields[3]
     return None
 
 
@@ -67,40 +60,67 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("scenes", nargs="*")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--size", default="640x480")
-    parser.add_argument("--fotolume", default=os.path.join(ROOT, "build", "release", "src", "fotolume"))
+    parser.add_argument("--sizes", default="640x480,1920x1080")
+    parser.add_argument("--fotolume",
+                        default=os.path.join(ROOT, "build", "release", "src", "fotolume"))
+    parser.add_argument("--memory", default="20000x20000",
+                        help="size of the render whose peak memory is reported")
+    parser.add_argument("--no-memory", action="store_true")
     args = parser.parse_args()
-    width, height = (int(v) for v in args.size.split("x"))
     scenes = args.scenes or sorted(glob.glob(os.path.join(ROOT, "bench", "scenes", "*.txt")))
     if not os.access(args.fotolume, os.X_OK):
-        sys.exit(f"{args.fotolume} not found: build first (cmake --workflow --preset test)")
-    ensure_povray()
+        sys.exit("%s not found: build first (cmake --workflow --preset test)" % args.fotolume)
+    threads = len(os.sched_getaffinity(0))
+    povray = shutil.which("povray")
 
-    rows = []
+    print("median of %d runs; wall and CPU (user + system) seconds; all = %d threads"
+          % (args.runs, threads))
+    header = "%-10s %-9s %7s %7s %7s %7s %7s" % (
+        "scene", "size", "1 wall", "1 CPU", "all wall", "all CPU", "speedup")
+    if povray:
+        header += " | %9s %9s %9s %9s %8s" % (
+            "POV 1 wall", "POV 1 CPU", "POV all", "POV all CPU", "all/POV")
+    print(header + "  image")
+    changed = False
     with tempfile.TemporaryDirectory() as tmp:
-        for scene in scenes:
-            name = os.path.splitext(os.path.basename(scene))[0]
-            image = os.path.join(tmp, name + ".ppm")
-            ours = median_times([args.fotolume, scene, image, str(width), str(height)], args.runs)
-            digest = hashlib.sha256(open(image, "rb").read()).hexdigest()
-            expected = golden(scene, width, height)
-            same = "n/a" if expected is None else ("same" if digest == expected else "CHANGED")
-            pov_file = os.path.join(tmp, name + ".pov")
-            command = subprocess.run(
-                [sys.executable, TO_POV, scene, pov_file, str(width), str(height),
-                 "--image", os.path.join(tmp, name + "-pov.ppm"), "--quiet"],
-                check=True, capture_output=True, text=True).stdout.strip()
-            theirs = median_times(shlex.split(command), args.runs)
-            rows.append((name, ours, theirs, same))
-
-    print(f"{width}x{height}, median of {args.runs} runs, seconds "
-          f"(CPU = user + system of the process)")
-    print(f"{'scene':<12} {'fotolume wall':>13} {'CPU':>6} {'POV-Ray wall':>13} {'CPU':>6}"
-          f" {'ratio wall':>10} {'ratio CPU':>9}  image")
-    for name, (ow, oc), (pw, pc), same in rows:
-        print(f"{name:<12} {ow:13.3f} {oc:6.3f} {pw:13.3f} {pc:6.3f} {ow / pw:10.2f} {oc / pc:9.2f}"
-              f"  {same}")
-    if any(row[3] == "CHANGED" for row in rows):
+        for size in args.sizes.split(","):
+            width, height = (int(v) for v in size.split("x"))
+            for scene in scenes:
+                name = os.path.splitext(os.path.basename(scene))[0]
+                image = os.path.join(tmp, name + ".ppm")
+                ours = [medians([args.fotolume, "--threads", str(n), scene, image,
+                                 str(width), str(height)], args.runs) for n in (1, threads)]
+                with open(image, "rb") as rendered:
+                    digest = hashlib.sha256(rendered.read()).hexdigest()
+                expected = golden(scene, width, height)
+                same = "n/a" if expected is None else ("same" if digest == expected else "CHANGED")
+                changed = changed or same == "CHANGED"
+                row = "%-10s %-9s %7.3f %7.3f %7.3f %7.3f %6.2fx" % (
+                    name, size, ours[0][0], ours[0][1], ours[1][0], ours[1][1],
+                    ours[0][0] / ours[1][0])
+                if povray:
+                    pov = os.path.join(tmp, name + ".pov")
+                    subprocess.run([sys.executable, os.path.join(ROOT, "bench", "pov.py"),
+                                    scene, pov], check=True)
+                    theirs = [medians([povray, "+I" + pov, "+O" + os.path.join(tmp, "pov.ppm"),
+                                       "+W%d" % width, "+H%d" % height, "-A", "+FP", "-D",
+                                       "+Q9", "-V", "+WT%d" % n], args.runs)
+                              for n in (1, threads)]
+                    row += " | %9.3f %9.3f %9.3f %9.3f %8.2f" % (
+                        theirs[0][0], theirs[0][1], theirs[1][0], theirs[1][1],
+                        ours[1][0] / theirs[1][0])
+                print(row + "  " + same, flush=True)
+    if not povray:
+        print("note: povray is not installed, so its columns are left out "
+              "(Debian: apt-get install povray)")
+    if not args.no_memory:
+        width, height = (int(v) for v in args.memory.split("x"))
+        scene = os.path.join(ROOT, "scenes", "example.txt")
+        wall, cpu, peak = timed([args.fotolume, scene, "/dev/null", str(width), str(height)])
+        print("%s at %dx%d to /dev/null on %d threads: peak resident %.1f MiB, "
+              "wall %.1f s, CPU %.1f s" % (os.path.relpath(scene, ROOT), width, height, threads,
+                                           peak, wall, cpu))
+    if changed:
         sys.exit("an image differs from its recorded checksum")
 
 
