@@ -37,8 +37,9 @@ CameraStatus setupCamera(const Vetor& lookAt, const Vetor& upVector, double fiel
     if (!finite(eye) || !finite(lookAt) || !finite(upVector)) return CameraStatus::NotFinite;
     if (backLength == 0.0) return CameraStatus::EyeAtLookAt;
     // Rounding leaves a residue of a few ulps when the up vector is parallel
-    // to the view; anything that small gives no usable basis either.
-    if (!(upLength > 1e-9 * length(upVector))) return CameraStatus::UpAlongView;
+    // to the view; only that is refused. A part across the view of 1e-9 of
+    // the length still gives an exact basis.
+    if (!(upLength > 1e-12 * length(upVector))) return CameraStatus::UpAlongView;
     if (!finite(cameraBack) || !finite(cameraUp) || !finite(cameraRight) ||
         !std::isfinite(pixelSize) || !(pixelSize > 0.0))
         return CameraStatus::NotFinite;

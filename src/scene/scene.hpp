@@ -2,7 +2,9 @@
 // reader and the camera set-up that ends reading.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "geometry/geometry.hpp"
 
@@ -77,6 +79,15 @@ extern double objectRadius[MAX_OBJECTS];
 // Puts every table and camera global back to its start-up value, for callers
 // that read more than one scene in a process (tests, the fuzzer).
 void resetScene();
+
+// Largest scene accepted, from a file or a stream: far more than any
+// scene needs (the format holds a few thousand values), and a bound on the
+// time and memory reading can take.
+constexpr std::size_t MAX_SCENE_BYTES = std::size_t{64} << 20;
+
+// Text as a diagnostic prints it: bytes that are not printable ASCII
+// (escape sequences, line ends) as \xNN.
+std::string printable(const std::string& raw);
 
 enum class ReadStatus {
     Ok,          // read (possibly with warnings) and camera set up

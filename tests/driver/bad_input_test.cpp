@@ -2,7 +2,10 @@
 // renders (exit 0, a complete image) or says what is wrong (exit 1 or 2, an
 // error message, no image), and never crashes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <functional>
 #include <sstream>
@@ -99,6 +102,15 @@ TEST(BadInput, SceneContentTable) {
         {"field of view 180", "0 0 5 0 0 0 0 1 0 180 0 0 0 0", kRefused,
          "strictly between 0 and 180"},
         {"infinite eye", "inf 0 5 0 0 0 0 1 0 45 0 0 0 0", kRefused, "must be finite"},
+        {"huge eye", "1e200 0 5 0 0 0 0 1 0 45 0 0 0 0", kRefused, "beyond about 1e154"},
+        // Only the rounding residue of a parallel up vector is refused.
+        {"up nearly along the view", "0 0 5 0 0 0 0 1e-9 1 45 " + tables + "1 0 0 sphere 0 0 0 1",
+         kRenders, ""},
+        {"up along the view but for rounding", "0 0 5 0 0 0 0 1e-13 1 45 0 0 0 0", kRefused,
+         "no component across the viewing direction"},
+        // A lone CR ends a line as LF and CRLF do.
+        {"lone CR line ends", "0 1 6\r0 0 0\r0 1 0\rfov 0 0 0 0", kRefused,
+         "scene.txt:4:1: warning: expected a real number for the field of view, found 'fov'"},
     };
     for (const auto& row : rows) expectOutcome(dir, row.name, row.scene, row.expected, row.message);
 }
@@ -143,24 +155,91 @@ TEST(BadInput, FileTruncatedAnywhere) {
     }
 }
 
-// A scene on a pipe reads like a file, positions included; an endless
-// stream is refused instead of filling the disk.
-TEST(BadInput, ScenesFromPipes) {
+// Every source of a scene is bounded: a pipe, standard input and a regular
+// file read like a file (positions included) up to 64 MiB, and anything
+// longer is refused as soon as the bound is passed, without a temporary copy.
+TEST(BadInput, ScenesFromEverySourceAreBounded) {
     test::TempDir dir;
     const std::string scene = dir.write("scene.txt", "0 1 6 0 0 0 0 1 0 45 x");
     const std::string out = dir.path("out.ppm");
-    test::RunResult run =
-        test::runFotolume({"/dev/stdin", out, "8", "6"}, "", "cat '" + scene + "'");
-    EXPECT_EQ(run.status, EXIT_OK);
-    EXPECT_EQ(
-        run.err.rfind("/dev/stdin:1:22: warning: expected an integer for the number of lights", 0),
-        0u)
-        << run.err;
+    for (const char* name : {"/dev/stdin", "-"}) {
+        const test::RunResult run = test::runFotolume({name, out, "8", "6"}, "", "cat '" + scene + "'");
+        EXPECT_EQ(run.status, EXIT_OK);
+        EXPECT_EQ(run.err.rfind(std::string(name) +
+                                    ":1:22: warning: expected an integer for the number of lights, "
+                                    "found 'x'",
+                                0),
+                  0u)
+            << run.err;
+    }
 
-    run = test::runFotolume({"/dev/stdin", out + "2", "8", "6"}, "", "yes");
+    const std::string tooLarge =
+        ": error: the scene is larger than 64 MiB, more than any scene needs; nothing was read\n";
+    const struct {
+        const char* name;
+        const char* prefix;
+        std::string feed;
+        std::string source;
+    } endless[] = {
+        {"endless pipe", "", "yes", "-"},
+        {"valid start, then zeros", "",
+         "cat '" + scene + "' /dev/zero", "/dev/stdin"},
+        {"a device", "", "", "/dev/zero"},
+    };
+    for (const auto& row : endless) {
+        SCOPED_TRACE(row.name);
+        std::remove(out.c_str());
+        const test::RunResult run = test::runFotolume({row.source, out, "8", "6"}, row.prefix, row.feed);
+        EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
+        EXPECT_EQ(run.err, row.source + tooLarge);
+        EXPECT_FALSE(test::exists(out));
+    }
+
+    // A sparse 20 GiB file after a valid start: refused after 64 MiB.
+    const std::string sparse = dir.write("sparse.txt", test::kWorkedExample);
+    ASSERT_EQ(truncate(sparse.c_str(), 20LL << 30), 0);
+    const test::RunResult run = test::runFotolume({sparse, out, "8", "6"});
     EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
-    EXPECT_NE(run.err.find("a scene read from a stream must be at most"), std::string::npos);
-    EXPECT_FALSE(test::exists(out + "2"));
+    EXPECT_EQ(run.err, sparse + tooLarge);
+}
+
+// Positions cost one pass over the file, however many diagnostics: the bytes
+// the run reads (the shell's I/O count, which takes in its reaped child) stay
+// near the file's size with 20 bad tokens after 20 MiB of blanks.
+TEST(BadInput, DiagnosticsReadTheFileOnce) {
+    test::TempDir dir;
+    std::string text = "0 1 6 0 0 0 0 1 0 45 0 20" + std::string(20 << 20, ' ');
+    for (int i = 0; i < 20; ++i) text += " bad" + std::to_string(i);
+    const std::string scene = dir.write("scene.txt", text);
+    const std::string command = "'" + std::string(FOTOLUME_BINARY) + "' '" + scene +
+                                "' /dev/null 4 3 2>/dev/null; grep rchar /proc/$$/io";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    long long bytes = 0;
+    ASSERT_EQ(std::fscanf(pipe, "rchar: %lld", &bytes), 1);
+    pclose(pipe);
+    EXPECT_GT(bytes, static_cast<long long>(text.size()));
+    EXPECT_LT(bytes, 2 * static_cast<long long>(text.size()));
+}
+
+// File names in diagnostics are escaped as tokens are; an image that would
+// overwrite its own scene, through any link, is refused.
+TEST(BadInput, NamesAreEscapedAndTheSceneIsNeverItsOwnImage) {
+    test::TempDir dir;
+    const std::string odd = dir.write("a\x1b[31mb\nc.txt", "0 1 6 0 0 0 0 1 0 45 x");
+    test::RunResult run = test::runFotolume({odd, dir.path("out.ppm"), "8", "6"});
+    EXPECT_EQ(run.err.rfind(dir.path("a\\x1B[31mb\\x0Ac.txt:1:22: warning:"), 0), 0u) << run.err;
+
+    const std::string scene = dir.write("scene.txt", test::kWorkedExample);
+    ASSERT_EQ(symlink("scene.txt", dir.path("soft.txt").c_str()), 0);
+    ASSERT_EQ(link(scene.c_str(), dir.path("hard.txt").c_str()), 0);
+    for (const char* image : {"scene.txt", "soft.txt", "hard.txt"}) {
+        run = test::runFotolume({scene, dir.path(image), "8", "6"});
+        EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
+        EXPECT_EQ(run.err, "fotolume: the image " + dir.path(image) + " is the scene file " + scene +
+                               " itself; nothing was written (choose another image name)\n");
+        EXPECT_EQ(test::readFile(scene), test::kWorkedExample);
+    }
 }
 
 TEST(BadInput, OutputPathsThatCannotBeWritten) {

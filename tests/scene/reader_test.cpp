@@ -139,12 +139,10 @@ TEST(SceneReader, TruncatedFileLeavesZerosAndWarnsOnceWhereItEnds) {
     EXPECT_EQ(objectType[1], ObjectType::Disc);
     expectVector(objectPointA[1], 0, 0, 0);
     EXPECT_EQ(objectRadius[1], 0);
-    const int lines = static_cast<int>(std::count(printed.begin(), printed.end(), '\n'));
-    EXPECT_EQ(lines, 1) << printed;
-    EXPECT_NE(printed.find("scene:15:9: warning: file ends early: expected a real number for "
-                           "centre x of object 1 (disc)"),
-              std::string::npos)
-        << printed;
+    EXPECT_EQ(printed,
+              "scene:15:9: warning: file ends early: expected a real number for centre x of "
+              "object 1 (disc); it and every later value keep their start value, 0\n"
+              "scene: note: read 2 lights, 2 pigments, 1 finish and 2 objects\n");
 }
 
 TEST(SceneReader, ValuesThatDoNotConvertKeepTheirTargetAndArePlaced) {
@@ -171,8 +169,9 @@ TEST(SceneReader, ValuesThatDoNotConvertKeepTheirTargetAndArePlaced) {
     bool accepted = false;
     const std::string capped = loadScene(many, 4, 3, &accepted);
     EXPECT_TRUE(accepted);
-    EXPECT_EQ(std::count(capped.begin(), capped.end(), '\n'), 21) << capped;
-    EXPECT_NE(capped.find("\nscene: note: 1 more warnings not shown\n"), std::string::npos)
+    // 20 lines, then the count of the rest (the 21st word and "no objects").
+    EXPECT_EQ(std::count(capped.begin(), capped.end(), '\n'), 22) << capped;
+    EXPECT_NE(capped.find("\nscene: note: 2 more warnings not shown\n"), std::string::npos)
         << capped;
 
     loadScene("0 0 5 0 0 0 0 1 0 60 0 21", 4, 3, &accepted);
@@ -228,6 +227,75 @@ TEST(SceneReader, PositionsSurviveCrlfAndTabs) {
     for (const auto& row : rows) {
         const std::string printed = loadScene(row.text);
         EXPECT_EQ(printed.rfind(row.expected, 0), 0u) << printed;
+    }
+}
+
+std::string edited(const std::string& from, const std::string& to) {
+    std::string scene = kWorkedExample;
+    scene.replace(scene.find(from), from.size(), to);
+    return scene;
+}
+
+// Broken scenes as users break them: the first diagnostic names the token
+// reading stuck on and how many values that cost, a note points at the row
+// that broke the one-row-per-line layout (never in a file laid out
+// otherwise), and the end says what was read and that nothing will show.
+TEST(SceneReader, BrokenScenesLeadToTheCause) {
+    const std::string nothing =
+        "scene: warning: no objects were read, so the image will be only the background color\n";
+    std::string oneLine = edited("1 0.7", "1 0,75");
+    for (char& c : oneLine)
+        if (c == '\n') c = ' ';
+    const struct {
+        const char* name;
+        std::string text;
+        std::string expected;
+    } rows[] = {
+        {"a value missing on line 7", edited("1 1 1 1 0 0\n", "1 1 1 1 0\n"),
+         "scene:9:1: warning: expected an integer for the number of pigments, found 'solid'; "
+         "reading stuck on this token, so it and every value after it (3 in all) were not read "
+         "and keep their start value, 0\n"
+         "scene:7:1: note: light 1 runs on to line 8, while the rows before it each fill one "
+         "line: a value is probably missing from line 7\n" +
+             nothing + "scene: note: read 2 lights, 0 pigments, 0 finishes and 0 objects\n"},
+        {"an extra value on line 7", edited("1 1 1 1 0 0\n", "1 1 1 1 0 0 0\n"),
+         "scene:9:1: warning: expected a real number for ambient of finish 0, found 'solid'; "
+         "reading stuck on this token, so it and every value after it (15 in all) were not read "
+         "and keep their start value, 0\n"
+         "scene:7:1: note: light 1 ends before the end of line 7, while the rows before it each "
+         "fill one line: line 7 probably holds an extra value\n" +
+             nothing + "scene: note: read 2 lights, 0 pigments, 2 finishes and 0 objects\n"},
+        {"a decimal comma", edited("1 0.7", "1 0,75"),
+         "scene:12:4: warning: expected a real number for specular of finish 0, found ',75'; "
+         "reading stuck on this token, so it and every value after it (6 in all) were not read "
+         "and keep their start value, 0\n" +
+             nothing + "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects\n"},
+        {"the same, all on one line: no layout note", oneLine,
+         "scene:1:112: warning: expected a real number for specular of finish 0, found ',75'; "
+         "reading stuck on this token, so it and every value after it (6 in all) were not read "
+         "and keep their start value, 0\n" +
+             nothing + "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects\n"},
+        {"a capital type word", edited("solid", "Solid"),
+         "scene:9:1: warning: unknown pigment type 'Solid' for pigment 0 (expected solid, checker "
+         "or gradient); no values are read for this row\n"
+         "scene:9:7: warning: unknown pigment type '1' for pigment 1 (expected solid, checker or "
+         "gradient); no values are read for this row\n" +
+             nothing + "scene: note: read 2 lights, 2 pigments, 0 finishes and 0 objects\n"},
+        {"a word that a type word takes", edited("0 0 sphere 0 0 0 1", "0 0 sphere 0 0 0 x"),
+         "scene:14:18: warning: expected a real number for the radius of object 0 (sphere), "
+         "found 'x'; reading stuck on this token until a type word took it, so it and the 2 "
+         "values after it were not read and keep their start value, 0\n"
+         "scene:14:18: warning: unknown object type 'x' for object 1 (expected sphere, triangle "
+         "or disc); no values are read for this row\n"
+         "scene: note: read 2 lights, 2 pigments, 1 finish and 2 objects\n"},
+        {"no objects", edited("2\n0 0 sphere 0 0 0 1\n1 0 disc 0 -1 0 5 0 1 0\n", "0\n"),
+         nothing + "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        bool accepted = false;
+        EXPECT_EQ(loadScene(row.text, 4, 3, &accepted), row.expected);
+        EXPECT_TRUE(accepted);
     }
 }
 

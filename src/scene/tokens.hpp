@@ -1,0 +1,112 @@
+// The token reader behind readScene: values read one formatted conversion
+// at a time, and the diagnostics about them with FILE:LINE:COLUMN. Internal
+// to the scene folder.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "scene/scene.hpp"
+
+namespace fotolume {
+
+// What a value is, for a diagnostic only: "radius" of "object" 4 ("sphere").
+struct Field {
+    const char* name;
+    const char* owner = nullptr;  // "light", "pigment", "finish", "object" or a camera item
+    int row = -1;
+    const char* kind = nullptr;
+    const char* component = nullptr;  // "x", "red", ... within a vector
+
+    std::string describe() const;
+};
+
+// Reads the scene text value by value, with one single-conversion fscanf
+// per number, so a malformed file reads exactly as the C library reads it:
+// a value that does not convert leaves its target unchanged and reading goes
+// on from wherever the input stands. The whole text is in memory, so
+// positions are worked out by one cursor that only moves forward.
+class SceneReader {
+public:
+    SceneReader(std::string text, const char* name, std::FILE* diagnostics);
+    ~SceneReader();
+    SceneReader(const SceneReader&) = delete;
+    SceneReader& operator=(const SceneReader&) = delete;
+
+    long offset() const;
+    bool real(double& target, const Field& field);
+    void vector(Vetor& target, const char* const names[3], const Field& field);
+    bool integer(int& target, const Field& field);
+    // Reads a word as "%s" does, keeping at most 9 characters in `kind`.
+    // Returns the length of the whole word, or -1 at the end of the file
+    // (kind is then left as it was).
+    long word(char (&kind)[KIND_SIZE], const Field& field);
+    void unknownWord(const char* section, int row, const char* expected);
+
+    void error(long before, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void warn(long before, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    // Rows (a light, a pigment, a count ...) as read, for the hint that
+    // points at a row that broke the file's one-row-per-line layout.
+    void beginRow();
+    void endRow(const char* owner, int row = -1);
+
+    // Ends reading: reports what is still pending, the objects that will
+    // show and, for a scene with warnings, a summary of what was read.
+    void finish(bool refused);
+    bool readError() const;
+
+private:
+    struct Position {
+        long line = 0;  // 0: unknown
+        long column = 0;
+        std::string token;
+    };
+    struct Row {
+        long start;
+        long end;
+        const char* owner;
+        int row;
+    };
+
+    void failed(int result, long before, const char* expected, const Field& field);
+    void firstFailure();
+    void flushStuck(bool byWord);
+    bool capped();
+    Position locate(long before);
+    void advance(long to);
+    void report(long before, const char* level, const char* format, va_list args);
+    bool startsLine(long at) const;
+    bool endsLine(long at) const;
+    std::string layoutHint();
+
+    std::string text_;
+    std::FILE* in_;
+    std::string name_;  // printable form of the file name
+    std::FILE* diagnostics_;
+    int warnings_ = 0;
+    bool endReported_ = false;
+    long lastWordStart_ = -1;
+
+    // Reading stuck on a token that does not convert: reported when it ends.
+    long stuckAt_ = -2;
+    long stuckBefore_ = 0;
+    int stuckReads_ = 0;
+    std::string stuckText_;
+
+    // The one cursor of positions: offset, line and column, and whether the
+    // last character was a CR (a CRLF pair ends one line).
+    long cursor_ = 0;
+    long line_ = 1;
+    long column_ = 1;
+    bool afterCr_ = false;
+
+    std::vector<Row> rows_;
+    long rowStart_ = 0;
+    bool failedOnce_ = false;
+    std::string hint_;  // printed after the next diagnostic
+};
+
+}  // namespace fotolume
