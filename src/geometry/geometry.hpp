@@ -6,6 +6,15 @@
 
 namespace fotolume {
 
+// One absolute threshold, 0.001, decides every borderline case; it is
+// never scaled to the size of the scene. Each meaning has its own name so a
+// reader sees which test is which (all have the same value).
+constexpr double MIN_HIT_DISTANCE = 0.001;     // a hit nearer than this (or equal) is none
+constexpr double MIN_DISCRIMINANT = 0.001;     // r^2 - |perp|^2 below this: the sphere is missed
+constexpr double TRIANGLE_EDGE_MARGIN = 0.001; // least coordinate along the edges AB and AC
+constexpr double NORMAL_FLIP_COSINE = 0.001;   // N.D above this: the normal is turned to the ray
+constexpr double MIN_PIVOT = 0.001;            // a smaller solver pivot: near-singular, no hit
+
 // A 3x3 system c0*x0 + c1*x1 + c2*x2 = b. Pivoting permutes rowOrder only;
 // rows never move in memory.
 struct LinearSystem3 {
@@ -16,9 +25,8 @@ struct LinearSystem3 {
 
 void setupLinear3(LinearSystem3& system, const Vetor& c0, const Vetor& c1, const Vetor& c2,
                   const Vetor& b);
-int choosePivot(LinearSystem3& system, int step);
 // 1 with the solution set, or 0 (solution untouched) when a pivot falls
-// below the absolute threshold 0.001.
+// below MIN_PIVOT.
 int solveLinear3(LinearSystem3& system, Vetor& solution);
 
 // Distance returned by intersectScene when the ray meets nothing.
@@ -36,16 +44,13 @@ double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex
 double intersectSceneLinear(const Vetor& origin, const Vetor& direction, int& hitIndex,
                             Vetor& hitNormal);
 
-// Call after changing the object table outside readScene (tests, tools):
-// the acceleration structure is rebuilt on the next search.
-void sceneChanged();
-
-// Builds the acceleration structure now if the scene changed. Call before
-// searching from several threads: after it, searches only read shared state.
+// Builds the acceleration structure now if the scene changed (sceneVersion).
+// Call before searching from several threads: after it, searches only read
+// shared state.
 void prepareSearch();
 
 // The elimination of solveLinear3 on plain doubles: 1 with x set, or 0
-// (x untouched) on a pivot below 0.001.
+// (x untouched) on a pivot below MIN_PIVOT.
 int solveLinear3(LinearSystem3& system, double x[3]);
 
 }  // namespace fotolume

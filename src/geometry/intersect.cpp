@@ -7,7 +7,7 @@ namespace fotolume {
 
 namespace {
 
-// Each test yields a candidate distance above 0.001, or none (false).
+// Each test yields a candidate distance above MIN_HIT_DISTANCE, or none (false).
 
 bool sphereCandidate(int i, const Vetor& origin, const Vetor& direction, double& t) {
     const Vetor l = subtract(objectPointA[i], origin);
@@ -15,15 +15,15 @@ bool sphereCandidate(int i, const Vetor& origin, const Vetor& direction, double&
     const Vetor perp = subtract(l, scale(tca, direction));
     const double r = objectRadius[i];
     const double h2 = r * r - length(perp) * length(perp);
-    if (h2 < 0.001) return false;
+    if (h2 < MIN_DISCRIMINANT) return false;
     const double s = std::sqrt(h2);
     const double t0 = tca - s;
     const double t1 = tca + s;
-    if (t0 > 0.001) {
+    if (t0 > MIN_HIT_DISTANCE) {
         t = t0;
         return true;
     }
-    if (t1 > 0.001) {
+    if (t1 > MIN_HIT_DISTANCE) {
         t = t1;
         return true;
     }
@@ -34,10 +34,10 @@ void sphereNormal(int i, const Vetor& origin, const Vetor& direction, double t, 
     const Vetor l = subtract(objectPointA[i], origin);
     normal = subtract(scale(t, direction), l);
     normalize(normal);
-    if (dot(normal, direction) > 0.001) normal = scale(normal, -1);
+    if (dot(normal, direction) > NORMAL_FLIP_COSINE) normal = scale(normal, -1);
 }
 
-// The edges AB and AC have a 0.001 margin, the edge BC none.
+// The edges AB and AC have a margin, the edge BC none.
 bool triangleCandidate(int i, const Vetor& origin, const Vetor& direction, double& t) {
     const Vetor& a = objectPointA[i];
     const Vetor e1 = subtract(objectPointB[i], a);
@@ -48,7 +48,8 @@ bool triangleCandidate(int i, const Vetor& origin, const Vetor& direction, doubl
     Vetor x;
     if (!solveLinear3(system, x)) return false;
     const double candidate = -x[0];
-    if (x[1] + x[2] <= 1 && x[1] >= 0.001 && x[2] >= 0.001 && candidate > 0.001) {
+    if (x[1] + x[2] <= 1 && x[1] >= TRIANGLE_EDGE_MARGIN && x[2] >= TRIANGLE_EDGE_MARGIN &&
+        candidate > MIN_HIT_DISTANCE) {
         t = candidate;
         return true;
     }
@@ -59,7 +60,7 @@ void triangleNormal(int i, const Vetor& direction, Vetor& normal) {
     const Vetor& a = objectPointA[i];
     normal = cross(subtract(objectPointB[i], a), subtract(objectPointC[i], a));
     normalize(normal);
-    if (dot(normal, direction) > 0.001) normal = scale(normal, -1);
+    if (dot(normal, direction) > NORMAL_FLIP_COSINE) normal = scale(normal, -1);
 }
 
 // A hit exactly on the rim is a miss.
@@ -70,7 +71,7 @@ bool discCandidate(int i, const Vetor& origin, const Vetor& direction, double& t
     if (den == 0.0) return false;
     const double candidate = dot(subtract(centre, origin), n) / den;
     const Vetor p = add(origin, scale(candidate, direction));
-    if (length(subtract(p, centre)) < objectRadius[i] && candidate > 0.001) {
+    if (length(subtract(p, centre)) < objectRadius[i] && candidate > MIN_HIT_DISTANCE) {
         t = candidate;
         return true;
     }

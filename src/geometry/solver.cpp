@@ -17,6 +17,8 @@ void setupLinear3(LinearSystem3& system, const Vetor& c0, const Vetor& c1, const
     }
 }
 
+namespace {
+
 // Among rows of equal magnitude the one standing first in rowOrder wins.
 int choosePivot(LinearSystem3& system, int step) {
     int best = step;
@@ -36,14 +38,16 @@ int choosePivot(LinearSystem3& system, int step) {
     return system.rowOrder[step];
 }
 
+}  // namespace
+
 // The row operation rebuilds a later row as (pivot row - f * row) with
 // f = pivot / m, which scales the usual eliminated row by -f; the absolute
-// 0.001 pivot threshold then sees those enlarged rows. Which near-parallel
+// MIN_PIVOT threshold then sees those enlarged rows. Which near-parallel
 // rays hit a triangle depends on exactly this.
 int solveLinear3(LinearSystem3& system, double x[3]) {
     for (int k = 0; k < 2; ++k) {
         const int p = choosePivot(system, k);
-        if (magnitude(system.matrix[p][k]) < 0.001) return 0;
+        if (magnitude(system.matrix[p][k]) < MIN_PIVOT) return 0;
         for (int j = k + 1; j <= 2; ++j) {
             const int r = system.rowOrder[j];
             const double m = system.matrix[r][k];
@@ -57,7 +61,7 @@ int solveLinear3(LinearSystem3& system, double x[3]) {
     const int p0 = system.rowOrder[0];
     const int p1 = system.rowOrder[1];
     const int p2 = system.rowOrder[2];
-    if (magnitude(system.matrix[p2][2]) < 0.001) return 0;
+    if (magnitude(system.matrix[p2][2]) < MIN_PIVOT) return 0;
     const double x2 = system.rhs[p2] / system.matrix[p2][2];
     const double x1 = (system.rhs[p1] - x2 * system.matrix[p1][2]) / system.matrix[p1][1];
     const double x0 = ((system.rhs[p0] - x2 * system.matrix[p0][2]) - x1 * system.matrix[p0][1]) /

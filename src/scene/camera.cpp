@@ -23,9 +23,7 @@ CameraStatus setupCamera(const Vetor& lookAt, const Vetor& upVector, double fiel
     cameraRight = cross(cameraUp, cameraBack);
     normalize(cameraRight);
 
-    // pi to ten decimals, not the full-precision constant: the image
-    // plane's size, and so every ray, depends on it.
-    const double half = fieldOfView * 3.1415926536 * (1.0 / 180.0) * 0.5;
+    const double half = fieldOfView * PI_TEN_DIGITS * (1.0 / 180.0) * 0.5;
     planeHeight = std::tan(half) * 2;
     pixelSize = planeHeight / imageHeight;
     planeWidth = imageWidth * pixelSize;

@@ -6,9 +6,13 @@
 #include <cstdio>
 #include <string>
 
-#include "geometry/geometry.hpp"
+#include "geometry/vetor.hpp"
 
 namespace fotolume {
+
+// pi to ten decimals, not the full-precision constant: the image plane's
+// size (and so every ray) and the gradient's blend depend on it.
+constexpr double PI_TEN_DIGITS = 3.1415926536;
 
 constexpr int MAX_LIGHTS = 10;
 constexpr int MAX_PIGMENTS = 20;
@@ -79,6 +83,12 @@ extern double objectRadius[MAX_OBJECTS];
 // Puts every table and camera global back to its start-up value, for callers
 // that read more than one scene in a process (tests, the fuzzer).
 void resetScene();
+
+// Raised whenever the tables are rewritten, so what is derived from them
+// (the search structure) is rebuilt. Call sceneChanged after editing the
+// tables by hand (tests, tools); reading and resetting call it.
+extern unsigned sceneVersion;
+void sceneChanged();
 
 // Largest scene accepted, from a file or a stream: far more than any
 // scene needs (the format holds a few thousand values), and a bound on the

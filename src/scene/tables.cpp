@@ -28,6 +28,10 @@ double planeWidth = 0.0;
 double planeHeight = 0.0;
 double pixelSize = 0.0;
 
+unsigned sceneVersion = 0;
+
+void sceneChanged() { ++sceneVersion; }
+
 int lightCount = 0;
 
 int pigmentCount = 0;

@@ -59,6 +59,9 @@ public:
     bool readError() const;
 
 private:
+    // Past this many warnings the rest are only counted.
+    static constexpr int MAX_WARNINGS = 20;
+
     struct Position {
         long line = 0;  // 0: unknown
         long column = 0;

@@ -41,7 +41,7 @@ Vetor evalPigment(const Vetor& point, int object) {
         const Vetor d = subtract(point, pigmentOrigin[g]);
         const double t =
             dot(d, pigmentDirection[g]) / dot(pigmentDirection[g], pigmentDirection[g]);
-        const double f = (1 - std::cos(t * 3.1415926536)) * 0.5;
+        const double f = (1 - std::cos(t * PI_TEN_DIGITS)) * 0.5;
         return add(scale(1 - f, pigmentColor1[g]), scale(f, pigmentColor2[g]));
     }
     case PigmentType::Unknown:

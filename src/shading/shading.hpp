@@ -9,20 +9,27 @@ namespace fotolume {
 // Recursion limit: a hit is shaded only while traceDepth is below it.
 constexpr int MAX_TRACE_DEPTH = 5;
 
+// The shading meanings of the one 0.001 threshold (see geometry.hpp).
+constexpr double MIN_LIGHT_COSINE = 0.001;  // N.L and N.H must exceed it to light the point
+constexpr double MIN_COEFFICIENT = 0.001;   // reflection or transmission above it takes effect
+constexpr double MIN_REFRACTION_K = 0.001;  // k below it: total internal reflection
+
 // Surface color of object `object` at `point` (world coordinates).
 Vetor evalPigment(const Vetor& point, int object);
 
-// Whether light `light` (1 .. lightCount - 1) reaches `point`: the nearest
-// object on the half-line towards the light decides, and a transparent one
-// lets the light through at full strength.
-bool isLit(const Vetor& point, int light);
+// Whether a light in the unit direction `towardLight` reaches `point`: the
+// nearest object on the half-line decides, and a transparent one lets the
+// light through at full strength. The distance to the light is deliberately
+// not compared: anything on the half-line, beyond the light too, casts the
+// shadow.
+bool isLit(const Vetor& point, const Vetor& towardLight);
 
 // Mirror direction D - 2 (N.D) N, normalized; the same for N and -N.
 Vetor mirrorDirection(const Vetor& normal, const Vetor& direction);
 
 // Refracted direction through a surface with the given index of refraction,
 // for a ray carrying the medium flag `inside`. False under total internal
-// reflection (k below 0.001), with `transmitted` untouched.
+// reflection (k below MIN_REFRACTION_K), with `transmitted` untouched.
 bool refractDirection(const Vetor& normal, const Vetor& direction, double ior, int inside,
                       Vetor& transmitted);
 

@@ -27,33 +27,54 @@ bool refractDirection(const Vetor& normal, const Vetor& direction, double ior, i
     const double nt = inside == 0 ? 1 : ior;
     const double dn = dot(direction, normal);
     const double k = 1 - (1 - dn * dn) * ((ni * ni) / (nt * nt));
-    if (!(k >= 0.001)) return false;
+    if (!(k >= MIN_REFRACTION_K)) return false;
     const double eta = ni / nt;
     transmitted = add(scale(dn * (-eta) - std::sqrt(k), normal), scale(eta, direction));
     normalize(transmitted);
     return true;
 }
 
-namespace {
-
-// The shadow test along the unit direction towards a light. The distance to
-// the light is deliberately not compared: anything on the half-line through
-// the light, beyond it too, casts the shadow.
-bool reaches(const Vetor& point, const Vetor& towardLight) {
+bool isLit(const Vetor& point, const Vetor& towardLight) {
     int hitIndex;
     Vetor hitNormal;
     const double t = intersectScene(point, towardLight, hitIndex, hitNormal);
     if (t == NO_HIT) return true;
-    return finishTransmission[objectFinish[hitIndex]] > 0.001;
+    return finishTransmission[objectFinish[hitIndex]] > MIN_COEFFICIENT;
+}
+
+namespace {
+
+// Diffuse and specular light of lights 1 .. lightCount - 1 that reach p,
+// added to s light by light.
+void addPointLights(Vetor& s, const Vetor& p, const Vetor& direction, const Vetor& n,
+                    const Vetor& cp, int f) {
+    const double kd = finishDiffuse[f];
+    const double ks = finishSpecular[f];
+    const double shininess = finishShininess[f];
+    for (int i = 1; i < lightCount; ++i) {
+        // The unit vector towards the light serves the shadow test and the
+        // shading alike.
+        Vetor l = subtract(lightPosition[i], p);
+        const double d = length(l);
+        normalize(l);
+        if (!isLit(p, l)) continue;
+        Vetor h = subtract(l, direction);
+        normalize(h);
+        const Vetor& a = lightAttenuation[i];
+        const double att = 1 / ((a[1] * d + a[0]) + (a[2] * d) * d);
+        const Vetor li = scale(att, lightColor[i]);
+        const double nl = dot(n, l);
+        if (nl > MIN_LIGHT_COSINE)
+            for (int k = 0; k < 3; ++k) s[k] = nl * ((li[k] * kd) * cp[k]) + s[k];
+        const double nh = dot(n, h);
+        if (nh > MIN_LIGHT_COSINE) {
+            const double highlight = std::pow(nh, shininess);
+            for (int k = 0; k < 3; ++k) s[k] = highlight * (li[k] * ks) + s[k];
+        }
+    }
 }
 
 }  // namespace
-
-bool isLit(const Vetor& point, int light) {
-    Vetor l = subtract(lightPosition[light], point);
-    normalize(l);
-    return reaches(point, l);
-}
 
 Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside) {
     Vetor s;
@@ -64,40 +85,16 @@ Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside) {
     if (traceDepth >= MAX_TRACE_DEPTH) return s;
 
     const int f = objectFinish[hitIndex];
-    // No offset along the normal: the 0.001 least hit distance alone keeps
+    // No offset along the normal: the least hit distance alone keeps
     // secondary and shadow rays from finding this surface again.
     const Vetor p = add(origin, scale(t, direction));
     const Vetor cp = evalPigment(p, hitIndex);
-
     const double ka = finishAmbient[f];
-    const double kd = finishDiffuse[f];
-    const double ks = finishSpecular[f];
-    const double shininess = finishShininess[f];
     for (int k = 0; k < 3; ++k) s[k] = (ka * lightColor[0][k]) * cp[k];
-
-    for (int i = 1; i < lightCount; ++i) {
-        // isLit(p, i), sharing its unit vector towards the light.
-        Vetor l = subtract(lightPosition[i], p);
-        const double d = length(l);
-        normalize(l);
-        if (!reaches(p, l)) continue;
-        Vetor h = subtract(l, direction);
-        normalize(h);
-        const Vetor& a = lightAttenuation[i];
-        const double att = 1 / ((a[1] * d + a[0]) + (a[2] * d) * d);
-        const Vetor li = scale(att, lightColor[i]);
-        const double nl = dot(n, l);
-        if (nl > 0.001)
-            for (int k = 0; k < 3; ++k) s[k] = nl * ((li[k] * kd) * cp[k]) + s[k];
-        const double nh = dot(n, h);
-        if (nh > 0.001) {
-            const double highlight = std::pow(nh, shininess);
-            for (int k = 0; k < 3; ++k) s[k] = highlight * (li[k] * ks) + s[k];
-        }
-    }
+    addPointLights(s, p, direction, n, cp, f);
 
     const double kr = finishReflection[f];
-    if (kr > 0.001) {
+    if (kr > MIN_COEFFICIENT) {
         ++traceDepth;
         const Vetor cr = traceRay(p, mirrorDirection(n, direction), inside);
         addWeighted(s, kr, cr);
@@ -105,7 +102,7 @@ Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside) {
     }
 
     const double kt = finishTransmission[f];
-    if (objectType[hitIndex] == ObjectType::Sphere && kt > 0.001) {
+    if (objectType[hitIndex] == ObjectType::Sphere && kt > MIN_COEFFICIENT) {
         ++traceDepth;
         Vetor transmitted;
         if (refractDirection(n, direction, finishIor[f], inside, transmitted)) {

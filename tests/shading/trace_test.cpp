@@ -17,12 +17,18 @@ using test::addSphere;
 
 const double kOpaque = 0.001;  // "transmits" only above 0.001
 
+// The shadow test for light row `light`, as the tracer asks it.
+bool isLit(const Vetor& point, int light) {
+    Vetor towardLight = subtract(lightPosition[light], point);
+    normalize(towardLight);
+    return fotolume::isLit(point, towardLight);
+}
+
 TEST(Shadow, NearestObjectOnTheHalfLineDecides) {
     resetScene();
     addLight(Vetor(), Vetor(1, 1, 1), Vetor(1, 0, 0));
     const int light = addLight(Vetor(0, 10, 0), Vetor(1, 1, 1), Vetor(1, 0, 0));
     const int opaque = addFinish(0, 0, 0, 0, 0, kOpaque, 1);
-    const int clear = addFinish(0, 0, 0, 0, 0, 0.5, 1);
     addSolid(Vetor(1, 1, 1));
 
     addSphere(Vetor(0, 0, 0), 1, opaque);
@@ -56,7 +62,6 @@ TEST(Shadow, NearestObjectOnTheHalfLineDecides) {
     addSphere(Vetor(0, 0, 0), 2, 0);
     EXPECT_FALSE(isLit(Vetor(5, 1, -3), 1));
     EXPECT_FALSE(isLit(Vetor(0, -9, 0), 1));
-    EXPECT_EQ(clear, 1);
 }
 
 // A floor disc at y = 0 seen straight down; the light straight above.

@@ -1,0 +1,86 @@
+// The fast nearest-hit search's data: plain-double copies of the objects
+// and a bounding-volume hierarchy over them. Internal to the geometry folder.
+//
+// Why it returns exactly what the table-order scan of intersect.cpp
+// returns: each object test (shape_tests.hpp) is the same sequence of IEEE
+// operations as the Vetor form, on plain doubles, and the hierarchy only
+// skips objects that cannot hold a nearer hit. Every accepted hit puts the
+// computed point within the object (spheres and discs test it against the
+// radius, triangles against the barycentric range), so its distance is
+// bounded by the scene's size and the rounding error of that distance is a
+// few ulps of that size. Boxes are widened by far more than that (1e-7 of
+// the scene's extent). Rays for which that argument does not hold
+// (non-finite values, a direction far from unit length, an origin far
+// outside the scene) take the scan, and so do objects with non-finite or
+// enormous coordinates.
+#pragma once
+
+#include <cmath>
+#include <vector>
+
+#include "geometry/geometry.hpp"
+#include "scene/scene.hpp"
+
+namespace fotolume::detail {
+
+struct Shape {
+    ObjectType type = ObjectType::Unknown;
+    double a[3] = {};     // centre or first vertex
+    double n[3] = {};     // disc: the normal as given
+    double e1[3] = {};    // triangle: B - A
+    double e2[3] = {};    // triangle: C - A
+    double unit[3] = {};  // triangle: normalized E1 x E2; disc: normalized normal
+    double r = 0.0;       // sphere and disc radius
+    // Triangle pre-filter: in-plane unit normals of the edges AB, BC and CA,
+    // pointing out of the triangle, and whether the filter may be used.
+    double edge[3][3] = {};
+    bool filter = false;
+};
+
+struct Node {
+    double lo[3];
+    double hi[3];
+    int first;  // leaf: first entry of `order`; inner: index of the second child
+    int count;  // leaf: number of objects; inner: 0 (first child follows the node)
+    int axis;   // inner: split axis, to visit the nearer child first
+};
+
+struct Acceleration {
+    unsigned version = 0;       // the sceneVersion it was built for
+    bool ready = false;
+    std::vector<Shape> shapes;  // by object row
+    std::vector<int> always;    // rows tested for every ray, in table order
+    std::vector<int> order;     // rows in the hierarchy's leaves
+    std::vector<Node> nodes;
+    double originLimit = 0.0;  // beyond this the scan is used
+    // Bound on how far the point of an accepted hit can lie from its object.
+    double slack = 0.0;
+};
+
+extern Acceleration accel;
+
+// Builds `accel` from the object table and the camera (for the scene's extent).
+void buildAcceleration();
+
+inline double dot3(const double a[3], const double b[3]) {
+    double sum = 0.0;
+    sum = a[0] * b[0] + sum;
+    sum = a[1] * b[1] + sum;
+    sum = a[2] * b[2] + sum;
+    return sum;
+}
+
+inline double length3(const double v[3]) { return std::sqrt(dot3(v, v)); }
+
+inline void normalized(double v[3]) {
+    const double r = 1.0 / length3(v);
+    v[0] = r * v[0];
+    v[1] = r * v[1];
+    v[2] = r * v[2];
+}
+
+inline bool finite3(const double v[3]) {
+    return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
+}
+
+}  // namespace fotolume::detail

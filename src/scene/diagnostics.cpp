@@ -1,0 +1,173 @@
+// Where diagnostics point and what they add: positions by one forward
+// cursor, the layout hint, and the closing summary of a read.
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "scene/tokens.hpp"
+
+namespace fotolume {
+
+namespace {
+
+// How much of an offending token a diagnostic quotes.
+constexpr std::size_t MAX_QUOTED = 40;
+
+bool isBlank(int c) { return c != EOF && std::isspace(c); }
+
+std::string quote(const std::string& raw, bool truncated) {
+    return "'" + printable(raw) + (truncated ? "..." : "") + "'";
+}
+
+}  // namespace
+
+std::string printable(const std::string& raw) {
+    std::string text;
+    for (unsigned char c : raw) {
+        if (std::isprint(c)) {
+            text += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        }
+    }
+    return text;
+}
+
+bool SceneReader::startsLine(long at) const {
+    for (long i = at - 1; i >= 0; --i) {
+        const char c = text_[i];
+        if (c == '\n' || c == '\r') return true;
+        if (!isBlank(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
+
+bool SceneReader::endsLine(long at) const {
+    for (long i = at; i < static_cast<long>(text_.size()); ++i) {
+        const char c = text_[i];
+        if (c == '\n' || c == '\r') return true;
+        if (!isBlank(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
+
+// Scene files are written one row per line in practice, though line ends
+// mean nothing to reading. When reading goes wrong, the first row that
+// breaks that layout right after rows that keep it is the likely cause: a
+// row that took a value from the next line lacks one, a row that left
+// values on its line has one too many.
+std::string SceneReader::layoutHint() {
+    auto fillsOneLine = [this](const Row& row) {
+        for (long i = row.start; i < row.end; ++i)
+            if (text_[i] == '\n' || text_[i] == '\r') return false;
+        return startsLine(row.start) && endsLine(row.end);
+    };
+    for (std::size_t i = 1; i < rows_.size(); ++i) {
+        const Row& row = rows_[i];
+        if (!fillsOneLine(rows_[i - 1]) || fillsOneLine(row) || !startsLine(row.start)) continue;
+        const long first = locate(row.start).line;
+        const long last = locate(row.end - 1).line;
+        std::string what = row.owner;
+        if (row.row >= 0) what += " " + std::to_string(row.row);
+        char text[256];
+        if (last > first)
+            std::snprintf(text, sizeof text,
+                          "%s runs on to line %ld, while the rows before it each fill one line: "
+                          "a value is probably missing from line %ld",
+                          what.c_str(), last, first);
+        else
+            std::snprintf(text, sizeof text,
+                          "%s ends before the end of line %ld, while the rows before it each fill "
+                          "one line: line %ld probably holds an extra value",
+                          what.c_str(), first, first);
+        const Position where = locate(row.start);
+        return name_ + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) +
+               ": note: " + text + "\n";
+    }
+    return "";
+}
+
+// Moves the cursor to `to`: a lone CR, an LF and a CRLF pair each end a
+// line; a tab is one column.
+void SceneReader::advance(long to) {
+    if (to < cursor_) {  // rare: the camera is checked after everything is read
+        cursor_ = 0;
+        line_ = column_ = 1;
+        afterCr_ = false;
+    }
+    for (; cursor_ < to && cursor_ < static_cast<long>(text_.size()); ++cursor_) {
+        const char c = text_[cursor_];
+        if (c == '\n' && afterCr_) {
+            afterCr_ = false;
+        } else if (c == '\n' || c == '\r') {
+            ++line_;
+            column_ = 1;
+            afterCr_ = c == '\r';
+        } else {
+            ++column_;
+            afterCr_ = false;
+        }
+    }
+}
+
+// Line and column (1-based) of the first token at or after `before`, or of
+// the end of the file, and that token's text.
+SceneReader::Position SceneReader::locate(long before) {
+    Position where;
+    if (before < 0) return where;
+    long at = before;
+    const long size = static_cast<long>(text_.size());
+    while (at < size && isBlank(static_cast<unsigned char>(text_[at]))) ++at;
+    advance(at);
+    where.line = line_;
+    where.column = column_;
+    long end = at;
+    while (end < size && !isBlank(static_cast<unsigned char>(text_[end]))) ++end;
+    const bool truncated = static_cast<std::size_t>(end - at) > MAX_QUOTED;
+    const std::string raw = text_.substr(at, truncated ? MAX_QUOTED : end - at);
+    where.token = raw.empty() ? std::string("the end of the file") : quote(raw, truncated);
+    return where;
+}
+
+void SceneReader::report(long before, const char* level, const char* format, va_list args) {
+    const Position where = locate(before);
+    if (where.line > 0)
+        std::fprintf(diagnostics_, "%s:%ld:%ld: %s: ", name_.c_str(), where.line, where.column,
+                     level);
+    else
+        std::fprintf(diagnostics_, "%s: %s: ", name_.c_str(), level);
+    std::vfprintf(diagnostics_, format, args);
+    std::fputc('\n', diagnostics_);
+    if (!hint_.empty()) {
+        std::fputs(hint_.c_str(), diagnostics_);
+        hint_.clear();
+    }
+}
+
+void SceneReader::finish(bool refused) {
+    flushStuck(false);
+    if (refused) return;
+    int shown = 0;
+    for (int i = 0; i < objectCount && i < MAX_OBJECTS; ++i)
+        if (objectType[i] != ObjectType::Unknown) ++shown;
+    if (shown == 0)
+        warn(-1, "no objects were read, so the image will be only the background color");
+    if (warnings_ > MAX_WARNINGS)
+        std::fprintf(diagnostics_, "%s: note: %d more warnings not shown\n", name_.c_str(),
+                     warnings_ - MAX_WARNINGS);
+    if (warnings_ > 0) {
+        auto rows = [](int count, const char* one, const char* many) {
+            const int n = count > 0 ? count : 0;
+            return std::to_string(n) + " " + (n == 1 ? one : many);
+        };
+        std::fprintf(diagnostics_, "%s: note: read %s, %s, %s and %s\n", name_.c_str(),
+                     rows(lightCount, "light", "lights").c_str(),
+                     rows(pigmentCount, "pigment", "pigments").c_str(),
+                     rows(finishCount, "finish", "finishes").c_str(),
+                     rows(objectCount, "object", "objects").c_str());
+    }
+}
+
+}  // namespace fotolume
