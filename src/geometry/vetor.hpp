@@ -89,9 +89,6 @@ public:
     double y() const { return block_[1]; }
     double z() const { return block_[2]; }
 
-    // Address of the owned block; lets tests check that blocks are never shared.
-    const double* data() const { return block_; }
-
 private:
     double* block_;
 };

