@@ -9,21 +9,26 @@ import zlib
 
 
 def read_ppm(path):
-    data = open(path, "rb").read()
+    try:
+        with open(path, "rb") as ppm:
+            data = ppm.read()
+    except OSError as problem:
+        raise SystemExit(f"ppm2png: {path}: {problem.strerror}")
     fields, pos = [], 0
-    while len(fields) < 4:
+    while len(fields) < 4 and pos < len(data):
         while data[pos:pos + 1].isspace():
             pos += 1
         start = pos
-        while not data[pos:pos + 1].isspace():
+        while pos < len(data) and not data[pos:pos + 1].isspace():
             pos += 1
         fields.append(data[start:pos])
-    if fields[0] != b"P6" or fields[3] != b"255":
-        raise SystemExit(f"{path}: not a binary PPM with maximum value 255")
+    if len(fields) < 4 or fields[0] != b"P6" or fields[3] != b"255" \
+            or not fields[1].isdigit() or not fields[2].isdigit():
+        raise SystemExit(f"ppm2png: {path}: not a binary PPM with maximum value 255")
     width, height = int(fields[1]), int(fields[2])
     pixels = data[pos + 1:pos + 1 + width * height * 3]
     if len(pixels) != width * height * 3:
-        raise SystemExit(f"{path}: truncated pixel data")
+        raise SystemExit(f"ppm2png: {path}: truncated pixel data")
     return width, height, pixels
 
 
@@ -43,4 +48,8 @@ def write_png(path, width, height, pixels):
 if __name__ == "__main__":
     if len(sys.argv) != 3:
         raise SystemExit(__doc__)
-    write_png(sys.argv[2], *read_ppm(sys.argv[1]))
+    image = read_ppm(sys.argv[1])
+    try:
+        write_png(sys.argv[2], *image)
+    except OSError as problem:
+        raise SystemExit(f"ppm2png: {sys.argv[2]}: {problem.strerror}")
