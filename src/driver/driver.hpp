@@ -24,8 +24,8 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool quiet = false;
-    int threads = 0;          // 0: one per CPU the process may run on
-    std::string bad;          // an unknown option or a bad value, quoted in the reply
+    int threads = 0;  // 0: one per CPU the process may run on
+    std::string bad;  // an unknown option or a bad value, quoted in the reply
     std::vector<const char*> operands;
 };
 

@@ -1,9 +1,10 @@
 // Searching: the nearest hit of a ray through the hierarchy, the same result
 // as the table-order scan (see accel.hpp for why).
+#include "geometry/accel.hpp"
+
 #include <algorithm>
 #include <cmath>
 
-#include "geometry/accel.hpp"
 #include "geometry/shape_tests.hpp"
 
 namespace fotolume {

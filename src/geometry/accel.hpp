@@ -46,7 +46,7 @@ struct Node {
 };
 
 struct Acceleration {
-    unsigned version = 0;       // the sceneVersion it was built for
+    unsigned version = 0;  // the sceneVersion it was built for
     bool ready = false;
     std::vector<Shape> shapes;  // by object row
     std::vector<int> always;    // rows tested for every ray, in table order

@@ -164,7 +164,8 @@ bool describe(int row, Shape& s, Item& item) {
     item.row = row;
     bool bounded = s.type == ObjectType::Triangle ? triangleBox(s, item, row) : roundBox(s, item);
     for (int k = 0; k < 3 && bounded; ++k)
-        bounded = std::fabs(item.lo[k]) < HUGE_COORDINATE && std::fabs(item.hi[k]) < HUGE_COORDINATE;
+        bounded =
+            std::fabs(item.lo[k]) < HUGE_COORDINATE && std::fabs(item.hi[k]) < HUGE_COORDINATE;
     return bounded;
 }
 

@@ -9,11 +9,11 @@ namespace fotolume {
 // One absolute threshold, 0.001, decides every borderline case; it is
 // never scaled to the size of the scene. Each meaning has its own name so a
 // reader sees which test is which (all have the same value).
-constexpr double MIN_HIT_DISTANCE = 0.001;     // a hit nearer than this (or equal) is none
-constexpr double MIN_DISCRIMINANT = 0.001;     // r^2 - |perp|^2 below this: the sphere is missed
-constexpr double TRIANGLE_EDGE_MARGIN = 0.001; // least coordinate along the edges AB and AC
-constexpr double NORMAL_FLIP_COSINE = 0.001;   // N.D above this: the normal is turned to the ray
-constexpr double MIN_PIVOT = 0.001;            // a smaller solver pivot: near-singular, no hit
+constexpr double MIN_HIT_DISTANCE = 0.001;      // a hit nearer than this (or equal) is none
+constexpr double MIN_DISCRIMINANT = 0.001;      // r^2 - |perp|^2 below this: the sphere is missed
+constexpr double TRIANGLE_EDGE_MARGIN = 0.001;  // least coordinate along the edges AB and AC
+constexpr double NORMAL_FLIP_COSINE = 0.001;    // N.D above this: the normal is turned to the ray
+constexpr double MIN_PIVOT = 0.001;             // a smaller solver pivot: near-singular, no hit
 
 // A 3x3 system c0*x0 + c1*x1 + c2*x2 = b. Pivoting permutes rowOrder only;
 // rows never move in memory.

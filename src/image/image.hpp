@@ -36,8 +36,7 @@ unsigned char channelByte(double value);
 
 // Traces pixels first .. first + count - 1 in row-major order (index
 // row * imageWidth + col) and stores three bytes (red, green, blue) for each.
-void renderPixels(const PrimaryRays& rays, long long first, long long count,
-                  unsigned char* bytes);
+void renderPixels(const PrimaryRays& rays, long long first, long long count, unsigned char* bytes);
 
 // Where the image goes. Standard output ("-", /dev/stdout, /dev/fd/1), a
 // pipe, a FIFO or a device is written in place. A regular file, or a name

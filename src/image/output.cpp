@@ -48,8 +48,7 @@ void installCleanup() {
 }
 
 bool isStandardOutput(const std::string& name) {
-    return name == "-" || name == "/dev/stdout" || name == "/dev/fd/1" ||
-           name == "/proc/self/fd/1";
+    return name == "-" || name == "/dev/stdout" || name == "/dev/fd/1" || name == "/proc/self/fd/1";
 }
 
 std::string directoryOf(const std::string& path) {
@@ -130,9 +129,9 @@ bool ImageFile::open(const char* name) {
     if (fd_ >= 0) return true;
     std::printf("Can't open file %s \n", name);
     std::fflush(stdout);
-    std::fprintf(stderr, "Can't write file %s: %s%s\n", name, std::strerror(error),
-                 hadTarget_ && !S_ISDIR(info.st_mode) ? "; the existing file was left unchanged"
-                                                      : "");
+    std::fprintf(
+        stderr, "Can't write file %s: %s%s\n", name, std::strerror(error),
+        hadTarget_ && !S_ISDIR(info.st_mode) ? "; the existing file was left unchanged" : "");
     return false;
 }
 

@@ -24,8 +24,7 @@ void PrimaryRays::ray(const Vetor& down, double col, Vetor& plane, Vetor& direct
     normalize(direction);
 }
 
-void renderPixels(const PrimaryRays& rays, long long first, long long count,
-                  unsigned char* bytes) {
+void renderPixels(const PrimaryRays& rays, long long first, long long count, unsigned char* bytes) {
     Vetor plane;
     Vetor direction;
     Vetor color;

@@ -13,8 +13,6 @@ namespace {
 // How much of an offending token a diagnostic quotes.
 constexpr std::size_t MAX_QUOTED = 40;
 
-bool isBlank(int c) { return c != EOF && std::isspace(c); }
-
 std::string quote(const std::string& raw, bool truncated) {
     return "'" + printable(raw) + (truncated ? "..." : "") + "'";
 }
@@ -39,7 +37,7 @@ bool SceneReader::startsLine(long at) const {
     for (long i = at - 1; i >= 0; --i) {
         const char c = text_[i];
         if (c == '\n' || c == '\r') return true;
-        if (!isBlank(static_cast<unsigned char>(c))) return false;
+        if (!isBlank(c)) return false;
     }
     return true;
 }
@@ -48,7 +46,7 @@ bool SceneReader::endsLine(long at) const {
     for (long i = at; i < static_cast<long>(text_.size()); ++i) {
         const char c = text_[i];
         if (c == '\n' || c == '\r') return true;
-        if (!isBlank(static_cast<unsigned char>(c))) return false;
+        if (!isBlank(c)) return false;
     }
     return true;
 }
@@ -119,12 +117,15 @@ SceneReader::Position SceneReader::locate(long before) {
     if (before < 0) return where;
     long at = before;
     const long size = static_cast<long>(text_.size());
-    while (at < size && isBlank(static_cast<unsigned char>(text_[at]))) ++at;
+    if (before == lastBefore_) at = lastAt_;
+    while (at < size && isBlank(text_[at])) ++at;
+    lastBefore_ = before;
+    lastAt_ = at;
     advance(at);
     where.line = line_;
     where.column = column_;
     long end = at;
-    while (end < size && !isBlank(static_cast<unsigned char>(text_[end]))) ++end;
+    while (end < size && !isBlank(text_[end])) ++end;
     const bool truncated = static_cast<std::size_t>(end - at) > MAX_QUOTED;
     const std::string raw = text_.substr(at, truncated ? MAX_QUOTED : end - at);
     where.token = raw.empty() ? std::string("the end of the file") : quote(raw, truncated);

@@ -133,8 +133,8 @@ bool readRowNumber(SceneReader& reader, int& number, int object, const char* tab
         reader.error(before, "object %d names %s %d, but the file defines no %s", object, table,
                      number, tables);
     else
-        reader.error(before, "object %d names %s %d, but the file defines %s 0 to %d only",
-                     object, table, number, tables, count - 1);
+        reader.error(before, "object %d names %s %d, but the file defines %s 0 to %d only", object,
+                     table, number, tables, count - 1);
     return false;
 }
 
@@ -212,7 +212,7 @@ ReadStatus readContent(SceneReader& reader, const char* fileName, std::FILE* dia
         return ReadStatus::Refused;
     }
     return cameraUsable(reader, lookAt, upVector, fieldOfView, starts) ? ReadStatus::Ok
-                                                                      : ReadStatus::Refused;
+                                                                       : ReadStatus::Refused;
 }
 
 // The whole scene text, at most MAX_SCENE_BYTES of it, from a file or a

@@ -12,6 +12,12 @@
 
 namespace fotolume {
 
+// White space as the conversions skip it in the C locale: blank, tab, line
+// feed, vertical tab, form feed, carriage return. (EOF is none of them.)
+inline bool isBlank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 // What a value is, for a diagnostic only: "radius" of "object" 4 ("sphere").
 struct Field {
     const char* name;
@@ -74,6 +80,7 @@ private:
         int row;
     };
 
+    void skipBlanks();
     void failed(int result, long before, const char* expected, const Field& field);
     void firstFailure();
     void flushStuck(bool byWord);
@@ -105,6 +112,9 @@ private:
     long line_ = 1;
     long column_ = 1;
     bool afterCr_ = false;
+    // The last token found from a given offset, so asking again is free.
+    long lastBefore_ = -1;
+    long lastAt_ = 0;
 
     std::vector<Row> rows_;
     long rowStart_ = 0;

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-
 #include <functional>
 #include <sstream>
 #include <string>
@@ -163,7 +162,8 @@ TEST(BadInput, ScenesFromEverySourceAreBounded) {
     const std::string scene = dir.write("scene.txt", "0 1 6 0 0 0 0 1 0 45 x");
     const std::string out = dir.path("out.ppm");
     for (const char* name : {"/dev/stdin", "-"}) {
-        const test::RunResult run = test::runFotolume({name, out, "8", "6"}, "", "cat '" + scene + "'");
+        const test::RunResult run =
+            test::runFotolume({name, out, "8", "6"}, "", "cat '" + scene + "'");
         EXPECT_EQ(run.status, EXIT_OK);
         EXPECT_EQ(run.err.rfind(std::string(name) +
                                     ":1:22: warning: expected an integer for the number of lights, "
@@ -182,14 +182,14 @@ TEST(BadInput, ScenesFromEverySourceAreBounded) {
         std::string source;
     } endless[] = {
         {"endless pipe", "", "yes", "-"},
-        {"valid start, then zeros", "",
-         "cat '" + scene + "' /dev/zero", "/dev/stdin"},
+        {"valid start, then zeros", "", "cat '" + scene + "' /dev/zero", "/dev/stdin"},
         {"a device", "", "", "/dev/zero"},
     };
     for (const auto& row : endless) {
         SCOPED_TRACE(row.name);
         std::remove(out.c_str());
-        const test::RunResult run = test::runFotolume({row.source, out, "8", "6"}, row.prefix, row.feed);
+        const test::RunResult run =
+            test::runFotolume({row.source, out, "8", "6"}, row.prefix, row.feed);
         EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
         EXPECT_EQ(run.err, row.source + tooLarge);
         EXPECT_FALSE(test::exists(out));
@@ -236,7 +236,8 @@ TEST(BadInput, NamesAreEscapedAndTheSceneIsNeverItsOwnImage) {
     for (const char* image : {"scene.txt", "soft.txt", "hard.txt"}) {
         run = test::runFotolume({scene, dir.path(image), "8", "6"});
         EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
-        EXPECT_EQ(run.err, "fotolume: the image " + dir.path(image) + " is the scene file " + scene +
+        EXPECT_EQ(run.err, "fotolume: the image " + dir.path(image) + " is the scene file " +
+                               scene +
                                " itself; nothing was written (choose another image name)\n");
         EXPECT_EQ(test::readFile(scene), test::kWorkedExample);
     }

@@ -39,7 +39,8 @@ TEST(CommandLine, WrongArgumentsPrintUsageAndPointToHelp) {
          "\nfotolume: the thread count must be a whole number from 1 to 1024, not '0'" + kTry},
         {{"--threads=2x", example(), out, "4", "3"},
          "\nfotolume: the thread count must be a whole number from 1 to 1024, not '2x'" + kTry},
-        {{"-t"}, "\nfotolume: the thread count must be a whole number from 1 to 1024, not ''" + kTry},
+        {{"-t"},
+         "\nfotolume: the thread count must be a whole number from 1 to 1024, not ''" + kTry},
     };
     for (const auto& call : calls) {
         const test::RunResult run = runFotolume(call.args);
@@ -67,10 +68,12 @@ TEST(CommandLine, HelpVersionAndOptionForms) {
     // Every spelling of the options renders the same image; "--" lets a
     // scene name start with a dash.
     const std::string dashed = dir.write("-scene.txt", test::readFile(example()));
-    const std::vector<std::vector<std::string>> forms = {
-        {example()},        {"-t", "3", example()},      {"-t2", "-q", example()},
-        {"--threads", "1", example()}, {"--threads=7", "--quiet", example()},
-        {"--", dashed}};
+    const std::vector<std::vector<std::string>> forms = {{example()},
+                                                         {"-t", "3", example()},
+                                                         {"-t2", "-q", example()},
+                                                         {"--threads", "1", example()},
+                                                         {"--threads=7", "--quiet", example()},
+                                                         {"--", dashed}};
     std::string first;
     for (const auto& form : forms) {
         std::vector<std::string> args = form;
@@ -152,7 +155,6 @@ TEST(CommandLine, FileFailuresExitNonZeroAndLeaveNoImage) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, refused + ":1:22: error: 11 lights, but a scene holds at most 10\n");
     EXPECT_FALSE(test::exists(out));
-
 }
 
 // Memory that runs out anywhere, from start-up to the last pixel, is the
@@ -168,8 +170,8 @@ TEST(CommandLine, RunningOutOfMemoryAnywhereIsReported) {
     const std::string out = dir.write("out.ppm", "previous image");
     int reported = 0, rendered = 0;
     for (int kib = 5000; kib <= 9000; kib += 250) {
-        const test::RunResult run = runFotolume({example(), out, "64", "48"},
-                                                "ulimit -v " + std::to_string(kib) + ";");
+        const test::RunResult run =
+            runFotolume({example(), out, "64", "48"}, "ulimit -v " + std::to_string(kib) + ";");
         SCOPED_TRACE(std::to_string(kib) + " KiB: " + run.err);
         if (run.status == 127) {  // the loader could not map the C library: not ours
             EXPECT_NE(run.err.find("error while loading shared libraries"), std::string::npos);

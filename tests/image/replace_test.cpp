@@ -1,9 +1,9 @@
 // Replacing an image: a previous file at the target survives every failure
 // byte for byte, no temporary file is left in the directory, and special
 // targets are written in place. Runs the built binary.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -36,19 +36,19 @@ TEST(ReplaceImage, FailuresLeaveThePreviousImageAndNoTemporaryFile) {
     const bool root = geteuid() == 0;
     const struct {
         const char* name;
-        std::string scene;        // empty: the example
-        const char* prefix;       // shell commands before the run
-        const char* target;       // relative to the directory
+        std::string scene;   // empty: the example
+        const char* prefix;  // shell commands before the run
+        const char* target;  // relative to the directory
         int status;
-        std::string out;          // expected standard output ("*": anything)
-        std::string err;          // expected start of standard error
+        std::string out;  // expected standard output ("*": anything)
+        std::string err;  // expected start of standard error
     } rows[] = {
         {"refused scene", "0 0 5 0 0 0 0 1 0 60 11", "", "out.ppm", EXIT_FAILURE_INPUT, "",
          "DIR/scene.txt:1:22: error: 11 lights"},
         {"file size limit", "", "ulimit -f 8;", "out.ppm", EXIT_FAILURE_INPUT, "",
          "Can't write file DIR/out.ppm: File too large; the existing file was left unchanged\n"},
-        {"through a link, file size limit", "", "ulimit -f 8;", "link.ppm", EXIT_FAILURE_INPUT,
-         "", "Can't write file DIR/link.ppm: File too large; the existing file was left unchanged"},
+        {"through a link, file size limit", "", "ulimit -f 8;", "link.ppm", EXIT_FAILURE_INPUT, "",
+         "Can't write file DIR/link.ppm: File too large; the existing file was left unchanged"},
         {"missing directory", "", "", "missing/out.ppm", EXIT_FAILURE_INPUT,
          "Can't open file DIR/missing/out.ppm \n",
          "Can't write file DIR/missing/out.ppm: No such file or directory\n"},
@@ -164,8 +164,8 @@ TEST(ReplaceImage, TargetsAreReplacedWholeOrWrittenInPlace) {
         EXPECT_EQ(test::listing(dir), "fresh.ppm link.ppm out.ppm");
     }
     const std::string log = dir.write("log", "before\n");
-    const std::string append = quoted(FOTOLUME_BINARY) + " " + quoted(example()) +
-                               " /dev/stdout 8 6 >> " + quoted(log);
+    const std::string append =
+        quoted(FOTOLUME_BINARY) + " " + quoted(example()) + " /dev/stdout 8 6 >> " + quoted(log);
     ASSERT_EQ(std::system(append.c_str()), 0);
     EXPECT_EQ(test::readFile(log), "before\n" + small);
 
