@@ -113,15 +113,18 @@ bool ImageFile::open(const char* name) {
         if (temporary_.size() >= sizeof pendingPath) {
             error = ENAMETOOLONG;
         } else {
+            // Marked pending before it exists: a signal right after mkstemp
+            // creates it must still find it.
             std::strcpy(pendingPath, temporary_.c_str());
+            pending = 1;
             fd_ = mkstemp(pendingPath);
             if (fd_ >= 0) {
                 temporary_ = pendingPath;
-                pending = 1;
                 ownsFd_ = true;
                 fchmod(fd_, newFileMode());
             } else {
                 error = errno;
+                pending = 0;
             }
         }
         if (fd_ < 0) temporary_.clear();
