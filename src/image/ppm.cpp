@@ -30,8 +30,19 @@ unsigned char channelByte(double value) {
 namespace {
 
 // Pixels handed out at a time: small enough that a few expensive rows are
-// shared among all threads, large enough that handing out costs nothing.
-constexpr long long CHUNK_PIXELS = 1024;
+// shared among all threads (at least 256 chunks a thread), large enough that
+// handing out and waking the writer cost nothing next to tracing.
+constexpr long long MIN_CHUNK_PIXELS = 1024;
+constexpr long long MAX_CHUNK_PIXELS = 16384;
+
+// The ring of finished chunks waiting to be written stays below this,
+// however many threads run.
+constexpr long long MAX_WINDOW_BYTES = 8LL << 20;
+
+long long chunkPixels(long long pixels, int workers) {
+    const long long even = pixels / (256LL * (workers > 0 ? workers : 1));
+    return std::max(MIN_CHUNK_PIXELS, std::min(MAX_CHUNK_PIXELS, even));
+}
 
 // Chunks are traced in any order by the workers and written strictly in
 // order by the calling thread, through a ring of `slots` buffers: a worker
@@ -42,9 +53,11 @@ public:
     ChunkPipeline(const PrimaryRays& rays, long long pixels, int workers)
         : rays_(rays),
           pixels_(pixels),
-          chunks_((pixels + CHUNK_PIXELS - 1) / CHUNK_PIXELS),
-          slots_(std::max(16, 8 * workers)) {
-        buffers_.resize(static_cast<std::size_t>(slots_) * 3 * CHUNK_PIXELS);
+          chunk_(chunkPixels(pixels, workers)),
+          chunks_((pixels + chunk_ - 1) / chunk_),
+          slots_(static_cast<int>(std::max(
+              16LL, std::min(8LL * workers, MAX_WINDOW_BYTES / (3 * chunk_))))) {
+        buffers_.resize(static_cast<std::size_t>(slots_) * 3 * chunk_);
         ready_.assign(static_cast<std::size_t>(slots_), -1);
     }
 
@@ -65,9 +78,9 @@ public:
         bool ok = true;
         for (long long chunk = 0; chunk < chunks_ && ok; ++chunk) {
             const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
-            unsigned char* bytes = &buffers_[slot * 3 * CHUNK_PIXELS];
+            unsigned char* bytes = &buffers_[slot * 3 * chunk_];
             if (threads_.empty()) {
-                renderPixels(rays_, chunk * CHUNK_PIXELS, size(chunk), bytes);
+                renderPixels(rays_, chunk * chunk_, size(chunk), bytes);
             } else {
                 std::unique_lock<std::mutex> lock(mutex_);
                 chunkReady_.wait(lock, [&] { return ready_[slot] == chunk || failure_; });
@@ -80,7 +93,7 @@ public:
                 written_ = chunk + 1;
             }
             slotFree_.notify_all();
-            progress.update((chunk + 1) * CHUNK_PIXELS, pixels_);
+            progress.update((chunk + 1) * chunk_, pixels_);
         }
         stop();
         if (failure_) std::rethrow_exception(failure_);
@@ -91,7 +104,7 @@ public:
 
 private:
     long long size(long long chunk) const {
-        return std::min(CHUNK_PIXELS, pixels_ - chunk * CHUNK_PIXELS);
+        return std::min(chunk_, pixels_ - chunk * chunk_);
     }
 
     void work() {
@@ -107,8 +120,8 @@ private:
                     chunk = next_++;
                 }
                 const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
-                renderPixels(rays_, chunk * CHUNK_PIXELS, size(chunk),
-                             &buffers_[slot * 3 * CHUNK_PIXELS]);
+                renderPixels(rays_, chunk * chunk_, size(chunk),
+                             &buffers_[slot * 3 * chunk_]);
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
                     ready_[slot] = chunk;
@@ -138,6 +151,7 @@ private:
 
     const PrimaryRays& rays_;
     const long long pixels_;
+    const long long chunk_;  // pixels per chunk
     const long long chunks_;
     const int slots_;
     std::vector<unsigned char> buffers_;

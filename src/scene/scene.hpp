@@ -49,7 +49,8 @@ extern Vetor lightPosition[MAX_LIGHTS];
 extern Vetor lightColor[MAX_LIGHTS];
 extern Vetor lightAttenuation[MAX_LIGHTS];
 
-// Pigment table.
+// Pigment table. solid uses color1; checker color1, color2 and size;
+// gradient origin, direction, color1 and color2.
 extern int pigmentCount;
 extern char pigmentKind[MAX_PIGMENTS][KIND_SIZE];
 extern PigmentType pigmentType[MAX_PIGMENTS];
@@ -69,7 +70,11 @@ extern double finishReflection[MAX_FINISHES];
 extern double finishTransmission[MAX_FINISHES];
 extern double finishIor[MAX_FINISHES];
 
-// Object table.
+// Object table. The columns each kind uses (the others stay zero):
+//   sphere    pointA = centre, radius
+//   triangle  pointA, pointB, pointC = the vertices A, B, C
+//   disc      pointA = centre, radius, pointB = the normal (any length)
+// pigment and finish are row numbers in their tables, for every kind.
 extern int objectCount;
 extern int objectPigment[MAX_OBJECTS];
 extern int objectFinish[MAX_OBJECTS];
