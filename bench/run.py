@@ -6,7 +6,8 @@ Usage: bench/run.py [--runs N] [--sizes 640x480,1920x1080] [--fotolume PATH]
 
 For each scene (default: bench/scenes/*.txt) and size, reports the median
 wall and CPU (user + system) seconds of fotolume with --threads 1 and with
-one thread per available CPU, the speed-up between them, and the same for
+one thread per available CPU, run in turn, the speed-up between them (the
+median of the pairs' ratios), and the same for
 POV-Ray (translated by bench/pov.py; one ray per pixel, no antialiasing,
 +WT1 and +WT with the same thread count) with the ratio of the all-thread
 wall times. POV-Ray's columns are left out, with a note, when `povray` is
@@ -44,6 +45,16 @@ def timed(command):
 def medians(command, runs):
     results = [timed(command) for _ in range(runs)]
     return tuple(statistics.median(r[i] for r in results) for i in range(3))
+
+
+def paired(one, many, runs):
+    """Runs the two commands in turn, so drift in the machine's speed hits
+    both alike; returns their medians and the median of the pairs' wall
+    ratios one / many (the speed-up)."""
+    pairs = [(timed(one), timed(many)) for _ in range(runs)]
+    first = tuple(statistics.median(p[0][i] for p in pairs) for i in range(3))
+    second = tuple(statistics.median(p[1][i] for p in pairs) for i in range(3))
+    return first, second, statistics.median(p[0][0] / p[1][0] for p in pairs)
 
 
 def golden(scene, width, height):
@@ -88,16 +99,17 @@ def main():
             for scene in scenes:
                 name = os.path.splitext(os.path.basename(scene))[0]
                 image = os.path.join(tmp, name + ".ppm")
-                ours = [medians([args.fotolume, "--threads", str(n), scene, image,
-                                 str(width), str(height)], args.runs) for n in (1, threads)]
+                one, many, speedup = paired(
+                    *[[args.fotolume, "--threads", str(n), scene, image, str(width), str(height)]
+                      for n in (1, threads)], args.runs)
+                ours = [one, many]
                 with open(image, "rb") as rendered:
                     digest = hashlib.sha256(rendered.read()).hexdigest()
                 expected = golden(scene, width, height)
                 same = "n/a" if expected is None else ("same" if digest == expected else "CHANGED")
                 changed = changed or same == "CHANGED"
                 row = "%-10s %-9s %7.3f %7.3f %7.3f %7.3f %6.2fx" % (
-                    name, size, ours[0][0], ours[0][1], ours[1][0], ours[1][1],
-                    ours[0][0] / ours[1][0])
+                    name, size, ours[0][0], ours[0][1], ours[1][0], ours[1][1], speedup)
                 if povray:
                     pov = os.path.join(tmp, name + ".pov")
                     subprocess.run([sys.executable, os.path.join(ROOT, "bench", "pov.py"),
