@@ -78,8 +78,8 @@ void warnAboutName(const std::string& image) {
 // Whether the image would overwrite the scene file itself (the same file
 // through any name or link).
 bool sameFile(const char* scene, const char* image) {
-    struct stat a {
-    }, b{};
+    struct stat a {};
+    struct stat b {};
     return stat(scene, &a) == 0 && stat(image, &b) == 0 && S_ISREG(a.st_mode) &&
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }

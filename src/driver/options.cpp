@@ -1,7 +1,6 @@
 #include <sched.h>
 
 #include <cctype>
-#include <cstring>
 #include <string>
 #include <thread>
 

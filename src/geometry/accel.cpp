@@ -74,7 +74,7 @@ void winnerNormal(int row, double t, const double o[3], const double d[3], Vetor
 }  // namespace
 
 void prepareSearch() {
-    if (!accel.ready || accel.version != sceneVersion) buildAcceleration();
+    if (accel.version != sceneVersion) buildAcceleration();
 }
 
 double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex,

@@ -46,8 +46,7 @@ struct Node {
 };
 
 struct Acceleration {
-    unsigned version = 0;  // the sceneVersion it was built for
-    bool ready = false;
+    unsigned version = 0;       // the sceneVersion it was built for (0: never built)
     std::vector<Shape> shapes;  // by object row
     std::vector<int> always;    // rows tested for every ray, in table order
     std::vector<int> order;     // rows in the hierarchy's leaves

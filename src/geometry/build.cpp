@@ -212,7 +212,6 @@ void buildAcceleration() {
         buildNode(items, 0, static_cast<int>(items.size()));
     }
     accel.version = sceneVersion;
-    accel.ready = true;
 }
 
 }  // namespace fotolume::detail

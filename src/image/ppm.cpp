@@ -2,7 +2,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
-#include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -55,8 +54,8 @@ public:
           pixels_(pixels),
           chunk_(chunkPixels(pixels, workers)),
           chunks_((pixels + chunk_ - 1) / chunk_),
-          slots_(static_cast<int>(std::max(
-              16LL, std::min(8LL * workers, MAX_WINDOW_BYTES / (3 * chunk_))))) {
+          slots_(static_cast<int>(
+              std::max(16LL, std::min(8LL * workers, MAX_WINDOW_BYTES / (3 * chunk_))))) {
         buffers_.resize(static_cast<std::size_t>(slots_) * 3 * chunk_);
         ready_.assign(static_cast<std::size_t>(slots_), -1);
     }
@@ -83,8 +82,7 @@ public:
                 renderPixels(rays_, chunk * chunk_, size(chunk), bytes);
             } else {
                 std::unique_lock<std::mutex> lock(mutex_);
-                chunkReady_.wait(lock, [&] { return ready_[slot] == chunk || failure_; });
-                if (failure_) break;
+                chunkReady_.wait(lock, [&] { return ready_[slot] == chunk; });
             }
             ok = out.write(bytes, static_cast<std::size_t>(3 * size(chunk)));
             {
@@ -96,46 +94,34 @@ public:
             progress.update((chunk + 1) * chunk_, pixels_);
         }
         stop();
-        if (failure_) std::rethrow_exception(failure_);
         return ok;
     }
 
     ~ChunkPipeline() { stop(); }
 
 private:
-    long long size(long long chunk) const {
-        return std::min(chunk_, pixels_ - chunk * chunk_);
-    }
+    long long size(long long chunk) const { return std::min(chunk_, pixels_ - chunk * chunk_); }
 
+    // Running out of memory here ends the whole run (the program's
+    // new-handler), so a worker never leaves the writer waiting.
     void work() {
-        try {
-            for (;;) {
-                long long chunk;
-                {
-                    std::unique_lock<std::mutex> lock(mutex_);
-                    slotFree_.wait(lock, [&] {
-                        return stopping_ || next_ >= chunks_ || next_ < written_ + slots_;
-                    });
-                    if (stopping_ || next_ >= chunks_) return;
-                    chunk = next_++;
-                }
-                const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
-                renderPixels(rays_, chunk * chunk_, size(chunk),
-                             &buffers_[slot * 3 * chunk_]);
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    ready_[slot] = chunk;
-                }
-                chunkReady_.notify_one();
+        for (;;) {
+            long long chunk;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                slotFree_.wait(lock, [&] {
+                    return stopping_ || next_ >= chunks_ || next_ < written_ + slots_;
+                });
+                if (stopping_ || next_ >= chunks_) return;
+                chunk = next_++;
             }
-        } catch (...) {  // out of memory in a worker: the writer rethrows it
+            const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
+            renderPixels(rays_, chunk * chunk_, size(chunk), &buffers_[slot * 3 * chunk_]);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                if (!failure_) failure_ = std::current_exception();
-                stopping_ = true;
+                ready_[slot] = chunk;
             }
-            chunkReady_.notify_all();
-            slotFree_.notify_all();
+            chunkReady_.notify_one();
         }
     }
 
@@ -163,7 +149,6 @@ private:
     long long next_ = 0;     // next chunk to hand out
     long long written_ = 0;  // chunks written so far
     bool stopping_ = false;
-    std::exception_ptr failure_;
 };
 
 }  // namespace

@@ -28,17 +28,17 @@ void renderPixels(const PrimaryRays& rays, long long first, long long count, uns
     Vetor plane;
     Vetor direction;
     Vetor color;
-    Vetor down;
-    long long row = -1;
-    for (long long index = first; index < first + count; ++index) {
-        // Whole numbers below 2^31 are exact doubles: the same values the
-        // row and column counters of a plain double loop would hold.
-        if (index / imageWidth != row) {
-            row = index / imageWidth;
-            down = rays.down(static_cast<double>(row));
+    // Whole numbers below 2^31 are exact doubles: the same values the row
+    // and column counters of a plain double loop would hold.
+    long long row = first / imageWidth;
+    long long col = first % imageWidth;
+    Vetor down = rays.down(static_cast<double>(row));
+    for (long long n = 0; n < count; ++n) {
+        if (col == imageWidth) {
+            col = 0;
+            down = rays.down(static_cast<double>(++row));
         }
-        const double col = static_cast<double>(index % imageWidth);
-        rays.ray(down, col, plane, direction);
+        rays.ray(down, static_cast<double>(col++), plane, direction);
         color = traceRay(plane, direction, 0);
         for (int k = 0; k < 3; ++k) {
             if (color[k] > 1.0) color[k] = 1.0;

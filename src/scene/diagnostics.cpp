@@ -115,10 +115,8 @@ void SceneReader::advance(long to) {
 SceneReader::Position SceneReader::locate(long before) {
     Position where;
     if (before < 0) return where;
-    long at = before;
     const long size = static_cast<long>(text_.size());
-    if (before == lastBefore_) at = lastAt_;
-    while (at < size && isBlank(text_[at])) ++at;
+    const long at = before == lastBefore_ ? lastAt_ : firstNonBlank(before);
     lastBefore_ = before;
     lastAt_ = at;
     advance(at);

@@ -28,9 +28,11 @@ double planeWidth = 0.0;
 double planeHeight = 0.0;
 double pixelSize = 0.0;
 
-unsigned sceneVersion = 0;
+unsigned sceneVersion = 1;  // 0 is never current: nothing is built yet
 
-void sceneChanged() { ++sceneVersion; }
+void sceneChanged() {
+    if (++sceneVersion == 0) sceneVersion = 1;  // never 0 after wrapping around
+}
 
 int lightCount = 0;
 

@@ -38,11 +38,15 @@ bool SceneReader::readError() const { return in_ == nullptr || std::ferror(in_) 
 // character at a time through the stream.
 void SceneReader::skipBlanks() {
     if (in_ == nullptr) return;
-    long at = offset();
+    const long at = offset();
+    const long token = firstNonBlank(at);
+    if (token != at) std::fseek(in_, token, SEEK_SET);
+}
+
+long SceneReader::firstNonBlank(long at) const {
     const long size = static_cast<long>(text_.size());
-    if (at < 0 || at >= size || !isBlank(text_[at])) return;
-    while (at < size && isBlank(text_[at])) ++at;
-    std::fseek(in_, at, SEEK_SET);
+    while (at >= 0 && at < size && isBlank(text_[at])) ++at;
+    return at;
 }
 
 bool SceneReader::real(double& target, const Field& field) {
@@ -190,11 +194,7 @@ void SceneReader::flushStuck(bool byWord) {
              stuckText_.c_str(), reads);
 }
 
-void SceneReader::beginRow() {
-    long at = offset();
-    while (at < static_cast<long>(text_.size()) && isBlank(text_[at])) ++at;
-    rowStart_ = at;
-}
+void SceneReader::beginRow() { rowStart_ = firstNonBlank(offset()); }
 
 void SceneReader::endRow(const char* owner, int row) {
     if (!failedOnce_) rows_.push_back(Row{rowStart_, offset(), owner, row});

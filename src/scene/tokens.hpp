@@ -80,6 +80,7 @@ private:
         int row;
     };
 
+    long firstNonBlank(long at) const;
     void skipBlanks();
     void failed(int result, long before, const char* expected, const Field& field);
     void firstFailure();
