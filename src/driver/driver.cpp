@@ -31,24 +31,35 @@ void printUsage() {
 void printHelp() {
     std::printf(
         "Usage: fotolume [OPTION]... SCENE IMAGE WIDTH HEIGHT\n"
-        "Render the scene file SCENE into IMAGE, a binary PPM image of WIDTH x HEIGHT pixels.\n"
-        "SCENE may be - for standard input, IMAGE - for standard output. An existing IMAGE\n"
-        "is replaced only once the new image is complete.\n"
+        "Render the scene file SCENE into IMAGE, an image of WIDTH x HEIGHT pixels: PNG when\n"
+        "its name ends in .png, binary PPM otherwise. SCENE may be - for standard input,\n"
+        "IMAGE - for standard output (PPM unless --format png). An existing IMAGE is\n"
+        "replaced only once the new image is complete.\n"
         "\n"
         "Options:\n"
-        "  -t, --threads N  trace on N threads (default: one per available CPU, here %d)\n"
-        "  -q, --quiet      no progress line, even on a terminal\n"
-        "  -h, --help       print this help and exit\n"
-        "      --version    print the version and exit\n"
+        "  -t, --threads N       trace on N threads (default: one per available CPU, here %d)\n"
+        "      --format F        write F, ppm or png, whatever IMAGE's name says\n"
+        "      --samples N       anti-aliasing: a pixel on an edge is the mean of an N x N\n"
+        "                        grid of rays (1 to %d; default 1, one ray a pixel); costs up\n"
+        "                        to N x N times the rays\n"
+        "      --aa-threshold T  a pixel gets its grid when its colour differs from a\n"
+        "                        neighbour's by more than T (0 to 1, default %g); 0: every\n"
+        "                        pixel gets its grid\n"
+        "      --region L,T,W,H  trace only the W x H pixels from column L, row T of the\n"
+        "                        image (0-based) and write them as an image of that size,\n"
+        "                        the same pixels as the full image's\n"
+        "  -q, --quiet           no progress line, even on a terminal\n"
+        "  -h, --help            print this help and exit\n"
+        "      --version         print the version and exit\n"
         "\n"
         "Exit status:\n"
         "  0  the image was written\n"
         "  1  the scene could not be read or was refused, the image could not be written,\n"
         "     or memory ran out\n"
-        "  2  a wrong command line or image size\n"
+        "  2  a wrong command line, image size or region\n"
         "\n"
         "The scene file format: %s/scene-format.md, and 'man fotolume'.\n",
-        availableCpus(), FOTOLUME_DOC_DIR);
+        availableCpus(), MAX_GRID, DEFAULT_AA_THRESHOLD, FOTOLUME_DOC_DIR);
 }
 
 int usageError(const std::string& problem) {
@@ -59,20 +70,54 @@ int usageError(const std::string& problem) {
     return EXIT_USAGE;
 }
 
-// The file is always PPM, whatever its name says.
-void warnAboutName(const std::string& image) {
+std::string lowerEnding(const std::string& image) {
     const std::size_t dot = image.rfind('.');
-    if (dot == std::string::npos || image.find('/', dot) != std::string::npos) return;
+    if (dot == std::string::npos || image.find('/', dot) != std::string::npos) return "";
     std::string ending = image.substr(dot + 1);
     for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    static const char* const others[] = {"png", "jpg", "jpeg", "gif", "bmp", "tif", "tiff"};
+    return ending;
+}
+
+// PNG when asked for, or when the name ends in .png; PPM otherwise.
+ImageFormat chooseFormat(const CommandLine& line, const std::string& image) {
+    if (line.format != FormatChoice::ByName)
+        return line.format == FormatChoice::Png ? ImageFormat::Png : ImageFormat::Ppm;
+    return lowerEnding(image) == "png" ? ImageFormat::Png : ImageFormat::Ppm;
+}
+
+// A name that promises another image format than the one written.
+void warnAboutName(const CommandLine& line, const std::string& image) {
+    if (line.format != FormatChoice::ByName) return;
+    const std::string ending = lowerEnding(image);
+    static const char* const others[] = {"jpg", "jpeg", "gif", "bmp", "tif", "tiff", "webp"};
     if (std::none_of(std::begin(others), std::end(others),
                      [&](const char* other) { return ending == other; }))
         return;
     std::fprintf(stderr,
                  "fotolume: warning: %s will hold a binary PPM image, whatever its name says; "
-                 "convert it with 'pnmtopng' or 'python3 tools/ppm2png.py'\n",
-                 image.c_str());
+                 "name it .png or give --format png for a PNG\n",
+                 printable(image).c_str());
+}
+
+// The region asked for, checked against the image; "" when it fits.
+std::string checkRegion(const CommandLine& line, long long width, long long height,
+                        Region& region) {
+    if (!line.hasRegion) {
+        region = Region{0, 0, static_cast<int>(width), static_cast<int>(height)};
+        return "";
+    }
+    const long long* r = line.region;
+    const std::string text = std::to_string(r[0]) + "," + std::to_string(r[1]) + "," +
+                             std::to_string(r[2]) + "," + std::to_string(r[3]);
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    if (r[2] < 1 || r[3] < 1)
+        return "the region " + text + " is empty; its width and height must be at least 1 (the "
+               "image is " + size + ")";
+    if (r[0] + r[2] > width || r[1] + r[3] > height)
+        return "the region " + text + " reaches outside the " + size + " image";
+    region = Region{static_cast<int>(r[0]), static_cast<int>(r[1]), static_cast<int>(r[2]),
+                    static_cast<int>(r[3])};
+    return "";
 }
 
 // Whether the image would overwrite the scene file itself (the same file
@@ -115,6 +160,15 @@ int runFotolume(int argc, char** argv) {
     }
     imageWidth = static_cast<int>(width);
     imageHeight = static_cast<int>(height);
+    RenderSettings settings;
+    const std::string regionProblem = checkRegion(line, width, height, settings.frame.region);
+    if (!regionProblem.empty()) return usageError(regionProblem);
+    settings.frame.samples = line.samples;
+    if (line.aaThreshold >= 0.0) settings.frame.threshold = line.aaThreshold;
+    settings.format = chooseFormat(line, imageName);
+    if (settings.format == ImageFormat::Png && settings.frame.region.width > MAX_PNG_WIDTH)
+        return usageError("a PNG image is at most " + std::to_string(MAX_PNG_WIDTH) +
+                          " pixels wide; write a PPM for wider images");
 
     if (sameFile(sceneName, imageName)) {
         std::fprintf(stderr,
@@ -125,13 +179,12 @@ int runFotolume(int argc, char** argv) {
     }
     if (readScene(sceneName) != ReadStatus::Ok) return EXIT_FAILURE_INPUT;
 
-    warnAboutName(imageName);
+    warnAboutName(line, imageName);
     ImageFile image;
     if (!image.open(imageName)) return EXIT_FAILURE_INPUT;
-    RenderSettings settings;
     settings.threads = line.threads > 0 ? line.threads : availableCpus();
     settings.progress = !line.quiet && isatty(STDERR_FILENO);
-    if (writePPM(image, settings) != WriteStatus::Ok) {
+    if (writeImage(image, settings) != WriteStatus::Ok) {
         image.commit();  // reports the error and removes the temporary file
         return EXIT_FAILURE_INPUT;
     }

@@ -20,11 +20,21 @@ long long parseSize(const char* text);
 // Most threads --threads accepts.
 constexpr int MAX_THREADS = 1024;
 
+// Most rays a pixel's grid has on a side (--samples).
+constexpr int MAX_GRID = 16;
+
+enum class FormatChoice { ByName, Ppm, Png };
+
 struct CommandLine {
     bool help = false;
     bool version = false;
     bool quiet = false;
     int threads = 0;  // 0: one per CPU the process may run on
+    FormatChoice format = FormatChoice::ByName;
+    int samples = 1;
+    double aaThreshold = -1.0;  // below 0: the default
+    bool hasRegion = false;
+    long long region[4] = {0, 0, 0, 0};  // left, top, width, height
     std::string bad;  // an unknown option or a bad value, quoted in the reply
     std::vector<const char*> operands;
 };

@@ -1,10 +1,13 @@
 #include <sched.h>
 
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "driver/driver.hpp"
+#include "scene/scene.hpp"
 
 namespace fotolume {
 
@@ -22,15 +25,72 @@ long long parseSize(const char* text) {
 
 namespace {
 
-// A thread count: plain digits, 1 to MAX_THREADS; 0 for anything else.
-int parseThreads(const std::string& text) {
-    if (text.empty() || text.size() > 5) return 0;
-    int value = 0;
+// Plain digits from `low` to `high`; -1 for anything else.
+long long parseWhole(const std::string& text, long long low, long long high) {
+    if (text.empty() || text.size() > 10) return -1;
+    long long value = 0;
     for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+        if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
         value = value * 10 + (c - '0');
     }
-    return value <= MAX_THREADS ? value : 0;
+    return value >= low && value <= high ? value : -1;
+}
+
+// LEFT,TOP,WIDTH,HEIGHT: four whole numbers of pixels.
+bool parseRegion(const std::string& text, long long (&region)[4]) {
+    std::size_t start = 0;
+    for (int k = 0; k < 4; ++k) {
+        const std::size_t comma = k < 3 ? text.find(',', start) : text.size();
+        if (comma == std::string::npos) return false;
+        region[k] = parseWhole(text.substr(start, comma - start), 0, 2147483647LL);
+        if (region[k] < 0) return false;
+        start = comma + 1;
+    }
+    return true;
+}
+
+// Reads the value of `option`; returns the complaint, or "" when it is good.
+std::string takeValue(const std::string& option, const std::string& value, CommandLine& line) {
+    const std::string quoted = "'" + printable(value) + "'";
+    if (option == "threads") {
+        line.threads = static_cast<int>(parseWhole(value, 1, MAX_THREADS));
+        if (line.threads > 0) return "";
+        return "the thread count must be a whole number from 1 to " + std::to_string(MAX_THREADS) +
+               ", not " + quoted;
+    }
+    if (option == "samples") {
+        line.samples = static_cast<int>(parseWhole(value, 1, MAX_GRID));
+        if (line.samples > 0) return "";
+        return "the samples must be a whole number from 1 to " + std::to_string(MAX_GRID) +
+               ", not " + quoted;
+    }
+    if (option == "aa-threshold") {
+        char* end = nullptr;
+        const double t = std::strtod(value.c_str(), &end);
+        line.aaThreshold = t;
+        if (!value.empty() && *end == '\0' && t >= 0.0 && t <= 1.0) return "";
+        return "the anti-aliasing threshold must be a number from 0 to 1, not " + quoted;
+    }
+    if (option == "format") {
+        if (value == "ppm" || value == "png") {
+            line.format = value == "ppm" ? FormatChoice::Ppm : FormatChoice::Png;
+            return "";
+        }
+        return "the format must be ppm or png, not " + quoted;
+    }
+    // region
+    line.hasRegion = parseRegion(value, line.region);
+    if (line.hasRegion) return "";
+    return "the region must be LEFT,TOP,WIDTH,HEIGHT in whole pixels, not " + quoted;
+}
+
+// The long name of an option that takes a value, or "".
+std::string valueOption(const std::string& word) {
+    if (word == "-t") return "threads";
+    static const char* const names[] = {"threads", "samples", "aa-threshold", "format", "region"};
+    for (const char* name : names)
+        if (word == std::string("--") + name) return name;
+    return "";
 }
 
 }  // namespace
@@ -45,34 +105,29 @@ CommandLine parseCommandLine(int argc, char** argv) {
             break;
         }
         if (word.size() < 2 || word[0] != '-') break;
+        std::string option = valueOption(word);
         std::string value;
-        bool takesValue = false;
-        if (word == "-h" || word == "--help") {
+        if (!option.empty()) {
+            if (i + 1 < argc) value = argv[++i];
+        } else if (word.rfind("--", 0) == 0 && word.find('=') != std::string::npos) {
+            option = valueOption(word.substr(0, word.find('=')));
+            value = word.substr(word.find('=') + 1);
+        } else if (word.rfind("-t", 0) == 0) {
+            option = "threads";
+            value = word.substr(2);
+        }
+        if (!option.empty()) {
+            line.bad = takeValue(option, value, line);
+            if (!line.bad.empty()) return line;
+        } else if (word == "-h" || word == "--help") {
             line.help = true;
         } else if (word == "--version") {
             line.version = true;
         } else if (word == "-q" || word == "--quiet") {
             line.quiet = true;
-        } else if (word == "-t" || word == "--threads") {
-            takesValue = true;
-            if (i + 1 < argc) value = argv[++i];
-        } else if (word.rfind("--threads=", 0) == 0) {
-            takesValue = true;
-            value = word.substr(10);
-        } else if (word.rfind("-t", 0) == 0) {
-            takesValue = true;
-            value = word.substr(2);
         } else {
-            line.bad = "unknown option '" + word + "'";
+            line.bad = "unknown option '" + printable(word) + "'";
             return line;
-        }
-        if (takesValue) {
-            line.threads = parseThreads(value);
-            if (line.threads == 0) {
-                line.bad = "the thread count must be a whole number from 1 to " +
-                           std::to_string(MAX_THREADS) + ", not '" + value + "'";
-                return line;
-            }
         }
     }
     for (; i < argc; ++i) line.operands.push_back(argv[i]);

@@ -1,9 +1,11 @@
 // Image output: primary rays, the render loop that turns pixels into bytes
-// on one or more threads, the binary PPM writer and the image file it
-// writes to, which replaces an existing image only once the new one is whole.
+// (one ray a pixel, or adaptive grids of rays) on one or more threads, the
+// PPM and PNG encoders and the image file they write to, which replaces an
+// existing image only once the new one is whole.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,13 +18,14 @@ namespace fotolume {
 class PrimaryRays {
 public:
     PrimaryRays();
-    // The step from the top edge down to the centres of row `row` (0 the
-    // top row), the same for every pixel of the row.
-    Vetor down(double row) const;
-    // The ray through the centre of pixel (col, row), given down(row): it
-    // starts on the image plane, one unit in front of the eye, not at the
-    // eye, so a surface between the eye and the plane is not seen.
-    void ray(const Vetor& down, double col, Vetor& plane, Vetor& direction) const;
+    // The step from the top edge down to height `y` in pixels (row + 0.5 is
+    // the centre of row `row`, 0 the top row), the same for a whole row.
+    Vetor down(double y) const;
+    // The ray through the point `x` pixels from the left edge (col + 0.5 is
+    // the centre of column `col`), given down(y): it starts on the image
+    // plane, one unit in front of the eye, not at the eye, so a surface
+    // between the eye and the plane is not seen.
+    void ray(const Vetor& down, double x, Vetor& plane, Vetor& direction) const;
 
 private:
     Vetor corner_;  // eye - back - right + up: the plane's top-left corner
@@ -34,9 +37,47 @@ private:
 // toward zero (not rounded to a double first); negative values and NaN give 0.
 unsigned char channelByte(double value);
 
-// Traces pixels first .. first + count - 1 in row-major order (index
-// row * imageWidth + col) and stores three bytes (red, green, blue) for each.
-void renderPixels(const PrimaryRays& rays, long long first, long long count, unsigned char* bytes);
+// A rectangle of the full image, in pixels; left and top are 0-based.
+struct Region {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// The whole imageWidth x imageHeight image as a region.
+Region wholeImage();
+
+// The threshold a pixel's one-ray colour must differ from a neighbour's by
+// (in some channel, on the 0..1 scale) before it gets its grid of rays.
+constexpr double DEFAULT_AA_THRESHOLD = 0.1;
+constexpr int MAX_SAMPLES = 16;
+
+// What is traced: a region of the full image (every ray is the full
+// image's), and how many rays a pixel gets.
+struct Frame {
+    Region region;
+    // 1: one ray through each pixel's centre. N > 1: a pixel whose one-ray
+    // colour differs from a neighbour's by more than `threshold` (every
+    // pixel when it is 0) is the mean of an N x N grid of rays through the
+    // centres of N x N equal cells of the pixel.
+    int samples = 1;
+    double threshold = DEFAULT_AA_THRESHOLD;
+};
+
+// A rectangle of a frame's region, in pixels relative to the region.
+struct Tile {
+    long long row = 0;
+    long long col = 0;
+    long long rows = 0;
+    long long cols = 0;
+};
+
+// Traces the tile and stores three bytes (red, green, blue) per pixel, row
+// by row. The bytes of a pixel depend only on the scene, the full image size
+// and the pixel's place in the full image: never on the tile around it.
+void renderTile(const PrimaryRays& rays, const Frame& frame, const Tile& tile,
+                unsigned char* bytes);
 
 // Where the image goes. Standard output ("-", /dev/stdout, /dev/fd/1), a
 // pipe, a FIFO or a device is written in place. A regular file, or a name
@@ -57,6 +98,11 @@ public:
     bool open(const char* name);
     // False after a write error; the error is reported by commit().
     bool write(const void* data, std::size_t size);
+    // Records a failure found outside the file (errno value `error`), so that
+    // commit() reports it and leaves any previous image in place.
+    void fail(int error) {
+        if (error_ == 0) error_ = error;
+    }
     // Writes what is buffered and puts the image in place; reports a failure
     // on standard error and returns false.
     bool commit();
@@ -80,18 +126,39 @@ private:
 // Safe to call from a signal handler or when memory has run out.
 void discardPendingImage();
 
+enum class ImageFormat { Ppm, Png };
+
 struct RenderSettings {
     int threads = 1;        // 1: traced on the calling thread, no other thread
     bool progress = false;  // a progress line on standard error (a terminal)
+    Frame frame;            // region empty (0 x 0): the whole image
+    ImageFormat format = ImageFormat::Ppm;
 };
+
+// Turns rows of pixels (three bytes each, top row first) into an image file
+// format. Each format is one encoder.
+class Encoder {
+public:
+    virtual ~Encoder() = default;
+    virtual bool begin(int width, int height) = 0;
+    // The next `count` pixels in row-major order; rows may arrive in pieces.
+    virtual bool pixels(const unsigned char* bytes, long long count) = 0;
+    virtual bool finish() = 0;
+};
+
+std::unique_ptr<Encoder> makePpmEncoder(ImageFile& out);
+std::unique_ptr<Encoder> makePngEncoder(ImageFile& out);
+
+// The widest PNG that is written (libpng's own limit on rows it will write).
+constexpr long long MAX_PNG_WIDTH = 1000000;
 
 enum class WriteStatus { Ok, WriteError };
 
-// Renders the image of the scene and camera as read (imageWidth x
-// imageHeight) and writes it to `out` as a binary PPM: the header, then the
-// pixels in order as they are finished. Memory stays bounded whatever the
-// size; the bytes are the same for every thread count.
-WriteStatus writePPM(ImageFile& out, const RenderSettings& settings);
+// Renders the frame of the scene and camera as read and writes it to `out`
+// in the chosen format, the pixels in order as they are finished. Memory
+// stays bounded whatever the size; the bytes are the same for every thread
+// count.
+WriteStatus writeImage(ImageFile& out, const RenderSettings& settings);
 
 // A self-overwriting progress line on standard error: percent done, time
 // spent and time left, shown once the work has run for a second.

@@ -1,3 +1,8 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
 #include "image/image.hpp"
 #include "scene/scene.hpp"
 #include "shading/shading.hpp"
@@ -12,39 +17,146 @@ PrimaryRays::PrimaryRays()
       upLength_(length(cameraUp)),
       rightLength_(length(cameraRight)) {}
 
-Vetor PrimaryRays::down(double row) const {
-    const double u = ((row + 0.5) * pixelSize) / upLength_;
+Vetor PrimaryRays::down(double y) const {
+    const double u = (y * pixelSize) / upLength_;
     return scale(u, cameraUp);
 }
 
-void PrimaryRays::ray(const Vetor& down, double col, Vetor& plane, Vetor& direction) const {
-    const double v = ((col + 0.5) * pixelSize) / rightLength_;
+void PrimaryRays::ray(const Vetor& down, double x, Vetor& plane, Vetor& direction) const {
+    const double v = (x * pixelSize) / rightLength_;
     plane = subtract(add(corner_, scale(v, cameraRight)), down);
     direction = subtract(plane, eye);
     normalize(direction);
 }
 
-void renderPixels(const PrimaryRays& rays, long long first, long long count, unsigned char* bytes) {
+unsigned char channelByte(double value) {
+    if (!(value > 0.0)) return 0;  // negative, zero or NaN: never a wrapped bright byte
+    // Far beyond anything the render loop stores (it clamps at 1.0); saturate
+    // so the conversion to an integer is always defined.
+    if (value >= 2147483647.0 / 255.0) return 255;
+    const double product = value * 255.0;
+    double whole = std::trunc(product);
+    // Rounding the product can only cross an integer by landing on it; the
+    // residual of the exact product tells which side it really lies on
+    // (0.6 * 255 is just below 153).
+    if (whole == product && std::fma(value, 255.0, -product) < 0.0) whole -= 1.0;
+    return static_cast<unsigned char>(static_cast<long>(whole) & 0xFF);
+}
+
+Region wholeImage() { return Region{0, 0, imageWidth, imageHeight}; }
+
+namespace {
+
+// The colour seen along one primary ray, clamped above at 1.0 as every
+// stored pixel is (there is no lower clamp).
+Vetor clampedColor(const Vetor& plane, const Vetor& direction) {
+    Vetor color = traceRay(plane, direction, 0);
+    for (int k = 0; k < 3; ++k)
+        if (color[k] > 1.0) color[k] = 1.0;
+    return color;
+}
+
+// One ray through each pixel's centre: `cols` pixels of full-image row
+// `row` from column `col` on. Whole numbers below 2^31 are exact doubles:
+// the same values the row and column counters of a plain double loop hold.
+void traceRow(const PrimaryRays& rays, long long row, long long col, long long cols,
+              unsigned char* bytes) {
     Vetor plane;
     Vetor direction;
-    Vetor color;
-    // Whole numbers below 2^31 are exact doubles: the same values the row
-    // and column counters of a plain double loop would hold.
-    long long row = first / imageWidth;
-    long long col = first % imageWidth;
-    Vetor down = rays.down(static_cast<double>(row));
-    for (long long n = 0; n < count; ++n) {
-        if (col == imageWidth) {
-            col = 0;
-            down = rays.down(static_cast<double>(++row));
-        }
-        rays.ray(down, static_cast<double>(col++), plane, direction);
-        color = traceRay(plane, direction, 0);
-        for (int k = 0; k < 3; ++k) {
-            if (color[k] > 1.0) color[k] = 1.0;
-            *bytes++ = channelByte(color[k]);
+    const Vetor down = rays.down(static_cast<double>(row) + 0.5);
+    for (long long n = 0; n < cols; ++n) {
+        rays.ray(down, static_cast<double>(col + n) + 0.5, plane, direction);
+        const Vetor color = clampedColor(plane, direction);
+        for (int k = 0; k < 3; ++k) *bytes++ = channelByte(color[k]);
+    }
+}
+
+// The mean of the pixel's n x n grid of rays, each through the centre of
+// its cell, summed row by row of the grid.
+void traceGrid(const PrimaryRays& rays, long long row, long long col, int n,
+               unsigned char* bytes) {
+    const double cells = static_cast<double>(n);
+    double sum[3] = {0.0, 0.0, 0.0};
+    Vetor plane;
+    Vetor direction;
+    for (int j = 0; j < n; ++j) {
+        const Vetor down = rays.down(static_cast<double>(row) + (j + 0.5) / cells);
+        for (int i = 0; i < n; ++i) {
+            rays.ray(down, static_cast<double>(col) + (i + 0.5) / cells, plane, direction);
+            const Vetor color = clampedColor(plane, direction);
+            for (int k = 0; k < 3; ++k) sum[k] += color[k];
         }
     }
+    for (int k = 0; k < 3; ++k) bytes[k] = channelByte(sum[k] / (cells * cells));
+}
+
+// The one-ray pixels of a tile and of every neighbour it has in the full
+// image: the tile grown by one pixel on each side, cut at the image's edges.
+class Neighbourhood {
+public:
+    Neighbourhood(const PrimaryRays& rays, long long row, long long col, long long rows,
+                  long long cols)
+        : top_(std::max(0LL, row - 1)),
+          left_(std::max(0LL, col - 1)),
+          bottom_(std::min<long long>(imageHeight, row + rows + 1)),
+          right_(std::min<long long>(imageWidth, col + cols + 1)),
+          bytes_(static_cast<std::size_t>((bottom_ - top_) * (right_ - left_) * 3)) {
+        for (long long r = top_; r < bottom_; ++r) traceRow(rays, r, left_, right_ - left_, at(r, left_));
+    }
+
+    unsigned char* at(long long row, long long col) {
+        return &bytes_[static_cast<std::size_t>(((row - top_) * (right_ - left_) + col - left_) * 3)];
+    }
+
+    // Whether a channel of the pixel differs from one of a neighbour's by
+    // more than `limit` (in bytes).
+    bool isEdge(long long row, long long col, double limit) {
+        const unsigned char* pixel = at(row, col);
+        for (long long r = std::max(top_, row - 1); r <= std::min(bottom_ - 1, row + 1); ++r)
+            for (long long c = std::max(left_, col - 1); c <= std::min(right_ - 1, col + 1); ++c) {
+                const unsigned char* other = at(r, c);
+                for (int k = 0; k < 3; ++k)
+                    if (std::abs(pixel[k] - other[k]) > limit) return true;
+            }
+        return false;
+    }
+
+private:
+    long long top_, left_, bottom_, right_;  // full-image pixels, bottom and right excluded
+    std::vector<unsigned char> bytes_;
+};
+
+void renderSmoothTile(const PrimaryRays& rays, const Frame& frame, long long row, long long col,
+                      long long rows, long long cols, unsigned char* bytes) {
+    if (!(frame.threshold > 0.0)) {  // every pixel gets its grid: no one-ray pass
+        for (long long r = row; r < row + rows; ++r)
+            for (long long c = col; c < col + cols; ++c, bytes += 3)
+                traceGrid(rays, r, c, frame.samples, bytes);
+        return;
+    }
+    Neighbourhood around(rays, row, col, rows, cols);
+    const double limit = frame.threshold * 255.0;
+    for (long long r = row; r < row + rows; ++r)
+        for (long long c = col; c < col + cols; ++c, bytes += 3) {
+            if (around.isEdge(r, c, limit))
+                traceGrid(rays, r, c, frame.samples, bytes);
+            else
+                std::copy_n(around.at(r, c), 3, bytes);
+        }
+}
+
+}  // namespace
+
+void renderTile(const PrimaryRays& rays, const Frame& frame, const Tile& tile,
+                unsigned char* bytes) {
+    const long long row = frame.region.top + tile.row;
+    const long long col = frame.region.left + tile.col;
+    if (frame.samples > 1) {
+        renderSmoothTile(rays, frame, row, col, tile.rows, tile.cols, bytes);
+        return;
+    }
+    for (long long r = row; r < row + tile.rows; ++r, bytes += 3 * tile.cols)
+        traceRow(rays, r, col, tile.cols, bytes);
 }
 
 }  // namespace fotolume

@@ -1,6 +1,7 @@
 // Runs the built binary the way a user does.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,16 @@ TEST(CommandLine, WrongArgumentsPrintUsageAndPointToHelp) {
          "\nfotolume: the thread count must be a whole number from 1 to 1024, not '2x'" + kTry},
         {{"-t"},
          "\nfotolume: the thread count must be a whole number from 1 to 1024, not ''" + kTry},
+        {{"--format", "gif", example(), out, "4", "3"},
+         "\nfotolume: the format must be ppm or png, not 'gif'" + kTry},
+        {{"--samples", "17", example(), out, "4", "3"},
+         "\nfotolume: the samples must be a whole number from 1 to 16, not '17'" + kTry},
+        {{"--samples=0", example(), out, "4", "3"},
+         "\nfotolume: the samples must be a whole number from 1 to 16, not '0'" + kTry},
+        {{"--aa-threshold", "nan", example(), out, "4", "3"},
+         "\nfotolume: the anti-aliasing threshold must be a number from 0 to 1, not 'nan'" + kTry},
+        {{"--aa-threshold=1.5", example(), out, "4", "3"},
+         "\nfotolume: the anti-aliasing threshold must be a number from 0 to 1, not '1.5'" + kTry},
     };
     for (const auto& call : calls) {
         const test::RunResult run = runFotolume(call.args);
@@ -88,13 +99,56 @@ TEST(CommandLine, HelpVersionAndOptionForms) {
         EXPECT_EQ(image.size(), 12u + 17 * 5 * 3);
     }
 
-    // A name that promises another format still gets PPM bytes, with a warning.
-    const test::RunResult png = runFotolume({example(), dir.path("x.PNG"), "17", "5"});
-    EXPECT_EQ(png.status, EXIT_OK);
-    EXPECT_NE(png.err.find("warning: " + dir.path("x.PNG") + " will hold a binary PPM image"),
-              std::string::npos)
-        << png.err;
-    EXPECT_EQ(test::readFile(dir.path("x.PNG")), first);
+}
+
+// The format comes from --format, else from the name (.png in any case);
+// standard output is PPM unless asked. A PNG holds exactly the PPM's pixels,
+// for odd sizes too; other image names get PPM bytes and a warning.
+TEST(CommandLine, ImageFormatByNameOrOption) {
+    test::TempDir dir;
+    const struct {
+        std::vector<std::string> options;
+        std::string name;  // "-": standard output
+        bool png;
+        std::string err;
+    } rows[] = {
+        {{}, "x.png", true, ""},
+        {{}, "x.PnG", true, ""},
+        {{"--format", "ppm"}, "x.png", false, ""},
+        {{"--format=png"}, "x.ppm", true, ""},
+        {{}, "-", false, ""},
+        {{"--format", "png"}, "-", true, ""},
+        {{"--format", "png"}, "x.jpg", true, ""},
+        {{}, "x.jpg", false,
+         "fotolume: warning: NAME will hold a binary PPM image, whatever its name says; name "
+         "it .png or give --format png for a PNG\n"},
+    };
+    for (const auto& [width, height] : {std::pair{17, 5}, std::pair{1, 1}, std::pair{3, 40}}) {
+        const std::string ppm = dir.path("reference.ppm");
+        ASSERT_EQ(runFotolume({example(), ppm, std::to_string(width), std::to_string(height)}).status,
+                  EXIT_OK);
+        const std::string reference = test::readFile(ppm);
+        for (const auto& row : rows) {
+            const std::string name = row.name == "-" ? "-" : dir.path(row.name);
+            std::vector<std::string> args = row.options;
+            args.insert(args.end(), {example(), name, std::to_string(width), std::to_string(height)});
+            const test::RunResult run = runFotolume(args);
+            SCOPED_TRACE(row.name + " " + std::to_string(&row - rows));
+            EXPECT_EQ(run.status, EXIT_OK);
+            std::string err = row.err;
+            if (!err.empty()) err.replace(err.find("NAME"), 4, name);
+            EXPECT_EQ(run.err, err);
+            const std::string file = row.name == "-" ? dir.write("stdout", run.out) : name;
+            if (row.png) {
+                EXPECT_EQ(test::pngAsPpm(file), reference);
+                EXPECT_NE(test::readFile(file).find("tEXtSoftware"), std::string::npos);
+                EXPECT_NE(test::readFile(file).find("fotolume 1."), std::string::npos);
+            } else {
+                EXPECT_EQ(test::readFile(file), reference);
+            }
+            std::remove(file.c_str());
+        }
+    }
 }
 
 TEST(CommandLine, SizesAreReadLikeAtoiAndBadOnesRefusedFirst) {

@@ -69,7 +69,7 @@ void runOneInput(const std::uint8_t* data, std::size_t size) {
         if (!image.open(imageFile.c_str())) std::abort();
         RenderSettings settings;
         settings.threads = size % 3 == 0 ? 2 : 1;  // both render paths
-        if (writePPM(image, settings) != WriteStatus::Ok || !image.commit()) std::abort();
+        if (writeImage(image, settings) != WriteStatus::Ok || !image.commit()) std::abort();
     }
     if (traceDepth != 0) std::abort();
     std::remove(imageFile.c_str());

@@ -49,7 +49,7 @@ std::string streamed(const test::TempDir& dir, int threads) {
     EXPECT_TRUE(image.open(file.c_str()));
     RenderSettings settings;
     settings.threads = threads;
-    EXPECT_EQ(writePPM(image, settings), WriteStatus::Ok);
+    EXPECT_EQ(writeImage(image, settings), WriteStatus::Ok);
     EXPECT_TRUE(image.commit());
     return test::readFile(file);
 }
@@ -66,10 +66,11 @@ TEST(PpmWriter, EveryPixelLandsInPlaceWhateverTheThreadsAndSize) {
         const std::string header =
             "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
         const PrimaryRays rays;
+        const Frame frame{wholeImage()};
         std::string alone;
         for (long long i = 0; i < static_cast<long long>(width) * height; ++i) {
             unsigned char pixel[3];
-            renderPixels(rays, i, 1, pixel);
+            renderTile(rays, frame, Tile{i / width, i % width, 1, 1}, pixel);
             alone.append(reinterpret_cast<const char*>(pixel), 3);
         }
         for (int threads : {1, 2, 3}) {

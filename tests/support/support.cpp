@@ -1,5 +1,6 @@
 #include "support/support.hpp"
 
+#include <png.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -65,6 +66,22 @@ std::string readFile(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::string pngAsPpm(const std::string& path) {
+    const std::string file = readFile(path);
+    // The header as the writer promises it: 8 bits, RGB (type 2), no interlace.
+    if (file.size() < 33 || file.compare(12, 4, "IHDR") != 0 || file[24] != 8 || file[25] != 2 ||
+        file[28] != 0)
+        return "";
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) return "";
+    image.format = PNG_FORMAT_RGB;
+    std::string pixels(PNG_IMAGE_SIZE(image), '\0');
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return "";
+    return "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n" +
+           pixels;
 }
 
 bool exists(const std::string& path) {

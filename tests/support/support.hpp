@@ -34,6 +34,9 @@ RunResult runFotolume(const std::vector<std::string>& args, const std::string& s
                       const std::string& feed = "");
 
 std::string readFile(const std::string& path);
+// A PNG file decoded by libpng and given back as the binary PPM of the same
+// pixels; "" when the file is no 8-bit RGB, non-interlaced PNG.
+std::string pngAsPpm(const std::string& path);
 bool exists(const std::string& path);
 // The names in the directory, hidden ones too, sorted and space-separated.
 std::string listing(const TempDir& dir);

@@ -1,0 +1,213 @@
+#include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "image/image.hpp"
+#include "scene/scene.hpp"
+
+namespace fotolume {
+
+namespace {
+
+// Pixels handed out at a time: small enough that a few expensive rows are
+// shared among all threads (at least 256 chunks a thread), large enough that
+// handing out and waking the writer cost nothing next to tracing. With
+// several rays a pixel, a chunk also traces its neighbours' one-ray colours
+// again, so bands of rows are made taller to keep that share small.
+constexpr long long MIN_CHUNK_PIXELS = 1024;
+constexpr long long MIN_SMOOTH_CHUNK_PIXELS = 4096;
+constexpr long long MAX_CHUNK_PIXELS = 16384;
+
+// The ring of finished chunks waiting to be written stays below this,
+// however many threads run.
+constexpr long long MAX_WINDOW_BYTES = 8LL << 20;
+
+// The region cut into tiles that follow one another in row-major order:
+// bands of whole rows, or, for rows wider than a chunk, pieces of one row.
+// So the tiles' bytes, written one after another, are the image's.
+class Tiling {
+public:
+    Tiling(const Region& region, long long target) : width_(region.width), height_(region.height) {
+        if (width_ <= target) {
+            bandRows_ = std::max(1LL, target / width_);
+            count_ = (height_ + bandRows_ - 1) / bandRows_;
+            largest_ = std::min(bandRows_, height_) * width_;
+        } else {
+            pieces_ = (width_ + target - 1) / target;
+            pieceCols_ = (width_ + pieces_ - 1) / pieces_;
+            count_ = height_ * pieces_;
+            largest_ = pieceCols_;
+        }
+    }
+
+    long long count() const { return count_; }
+    long long largest() const { return largest_; }  // pixels in the largest tile
+
+    Tile tile(long long index) const {
+        Tile tile;
+        if (pieces_ == 0) {
+            tile.row = index * bandRows_;
+            tile.rows = std::min(bandRows_, height_ - tile.row);
+            tile.cols = width_;
+        } else {
+            tile.row = index / pieces_;
+            tile.col = index % pieces_ * pieceCols_;
+            tile.rows = 1;
+            tile.cols = std::min(pieceCols_, width_ - tile.col);
+        }
+        return tile;
+    }
+
+private:
+    long long width_, height_;
+    long long bandRows_ = 1;
+    long long pieces_ = 0;  // pieces a row is cut into; 0: bands of whole rows
+    long long pieceCols_ = 0;
+    long long count_ = 0;
+    long long largest_ = 0;
+};
+
+long long chunkPixels(long long pixels, int workers, bool smooth) {
+    const long long even = pixels / (256LL * (workers > 0 ? workers : 1));
+    return std::max(smooth ? MIN_SMOOTH_CHUNK_PIXELS : MIN_CHUNK_PIXELS,
+                    std::min(MAX_CHUNK_PIXELS, even));
+}
+
+// Chunks are traced in any order by the workers and written strictly in
+// order by the calling thread, through a ring of `slots` buffers: a worker
+// may run at most that many chunks ahead of the writer, so memory stays
+// bounded for any image size.
+class ChunkPipeline {
+public:
+    ChunkPipeline(const PrimaryRays& rays, const Frame& frame, int workers)
+        : rays_(rays),
+          frame_(frame),
+          tiling_(frame.region, chunkPixels(static_cast<long long>(frame.region.width) *
+                                                frame.region.height,
+                                            workers, frame.samples > 1)),
+          chunk_(tiling_.largest()),
+          chunks_(tiling_.count()),
+          slots_(static_cast<int>(
+              std::max(16LL, std::min(8LL * workers, MAX_WINDOW_BYTES / (3 * chunk_))))) {
+        buffers_.resize(static_cast<std::size_t>(slots_) * 3 * chunk_);
+        ready_.assign(static_cast<std::size_t>(slots_), -1);
+    }
+
+    // Starts up to `workers` threads; fewer when the system will not give
+    // them (then the calling thread traces what no thread does).
+    void start(int workers) {
+        for (int i = 0; i < workers; ++i) {
+            try {
+                threads_.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+    }
+
+    // Encodes every chunk in order; false on a write error.
+    bool write(Encoder& encoder, Progress& progress) {
+        const long long pixels = static_cast<long long>(frame_.region.width) * frame_.region.height;
+        long long done = 0;
+        bool ok = true;
+        for (long long chunk = 0; chunk < chunks_ && ok; ++chunk) {
+            const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
+            unsigned char* bytes = &buffers_[slot * 3 * chunk_];
+            const Tile tile = tiling_.tile(chunk);
+            if (threads_.empty()) {
+                renderTile(rays_, frame_, tile, bytes);
+            } else {
+                std::unique_lock<std::mutex> lock(mutex_);
+                chunkReady_.wait(lock, [&] { return ready_[slot] == chunk; });
+            }
+            ok = encoder.pixels(bytes, tile.rows * tile.cols);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ready_[slot] = -1;
+                written_ = chunk + 1;
+            }
+            slotFree_.notify_all();
+            done += tile.rows * tile.cols;
+            progress.update(done, pixels);
+        }
+        stop();
+        return ok;
+    }
+
+    ~ChunkPipeline() { stop(); }
+
+private:
+    // Running out of memory here ends the whole run (the program's
+    // new-handler), so a worker never leaves the writer waiting.
+    void work() {
+        for (;;) {
+            long long chunk;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                slotFree_.wait(lock, [&] {
+                    return stopping_ || next_ >= chunks_ || next_ < written_ + slots_;
+                });
+                if (stopping_ || next_ >= chunks_) return;
+                chunk = next_++;
+            }
+            const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
+            renderTile(rays_, frame_, tiling_.tile(chunk), &buffers_[slot * 3 * chunk_]);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ready_[slot] = chunk;
+            }
+            chunkReady_.notify_one();
+        }
+    }
+
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        slotFree_.notify_all();
+        for (std::thread& thread : threads_) thread.join();
+        threads_.clear();
+    }
+
+    const PrimaryRays& rays_;
+    const Frame frame_;
+    const Tiling tiling_;
+    const long long chunk_;  // pixels in the largest chunk: one slot's size
+    const long long chunks_;
+    const int slots_;
+    std::vector<unsigned char> buffers_;
+    std::vector<long long> ready_;  // per slot: the chunk it holds, or -1
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable chunkReady_;
+    std::condition_variable slotFree_;
+    long long next_ = 0;     // next chunk to hand out
+    long long written_ = 0;  // chunks written so far
+    bool stopping_ = false;
+};
+
+}  // namespace
+
+WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
+    Frame frame = settings.frame;
+    if (frame.region.width <= 0 || frame.region.height <= 0) frame.region = wholeImage();
+    std::unique_ptr<Encoder> encoder =
+        settings.format == ImageFormat::Png ? makePngEncoder(out) : makePpmEncoder(out);
+    if (!encoder->begin(frame.region.width, frame.region.height)) return WriteStatus::WriteError;
+
+    prepareSearch();  // shared, read-only state before any thread searches
+    const PrimaryRays rays;
+    const int workers = settings.threads > 1 ? settings.threads : 0;
+    ChunkPipeline pipeline(rays, frame, workers);
+    pipeline.start(workers);
+    Progress progress(settings.progress);
+    const bool ok = pipeline.write(*encoder, progress) && encoder->finish();
+    return ok ? WriteStatus::Ok : WriteStatus::WriteError;
+}
+
+}  // namespace fotolume
