@@ -50,7 +50,7 @@ Region wholeImage();
 
 // The threshold a pixel's one-ray colour must differ from a neighbour's by
 // (in some channel, on the 0..1 scale) before it gets its grid of rays.
-constexpr double DEFAULT_AA_THRESHOLD = 0.1;
+constexpr double DEFAULT_AA_THRESHOLD = 0.07;
 constexpr int MAX_SAMPLES = 16;
 
 // What is traced: a region of the full image (every ray is the full

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
 #include "image/image.hpp"
+#include "scene/scene.hpp"
+#include "shading/shading.hpp"
 #include "support/support.hpp"
 
 namespace fotolume {
@@ -43,12 +46,13 @@ TEST(PpmWriter, ChannelBytesMatchAWiderExactProduct) {
 }
 
 // Renders the loaded scene through the chunked writer into a string.
-std::string streamed(const test::TempDir& dir, int threads) {
+std::string streamed(const test::TempDir& dir, int threads, const Frame& frame = Frame{}) {
     const std::string file = dir.path("streamed.ppm");
     ImageFile image;
     EXPECT_TRUE(image.open(file.c_str()));
     RenderSettings settings;
     settings.threads = threads;
+    settings.frame = frame;
     EXPECT_EQ(writeImage(image, settings), WriteStatus::Ok);
     EXPECT_TRUE(image.commit());
     return test::readFile(file);
@@ -77,6 +81,67 @@ TEST(PpmWriter, EveryPixelLandsInPlaceWhateverTheThreadsAndSize) {
             SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + ", " +
                          std::to_string(threads) + " threads");
             EXPECT_EQ(streamed(dir, threads), header + alone);
+        }
+    }
+}
+
+// Pixel (col, row) as the mean of its n x n sub-rays, each traced alone.
+std::string gridMean(long long col, long long row, int n) {
+    const PrimaryRays rays;
+    double sum[3] = {0.0, 0.0, 0.0};
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            Vetor plane, direction;
+            rays.ray(rays.down(row + (j + 0.5) / n), col + (i + 0.5) / n, plane, direction);
+            const Vetor color = traceRay(plane, direction, 0);
+            for (int k = 0; k < 3; ++k) sum[k] += std::min(color[k], 1.0);
+        }
+    std::string bytes;
+    for (int k = 0; k < 3; ++k) bytes += static_cast<char>(channelByte(sum[k] / (n * n)));
+    return bytes;
+}
+
+// With a grid of rays, a pixel is either its one-ray colour or the mean of
+// its whole grid; the whole grid wherever the threshold is 0, and the
+// one-ray colour where its neighbourhood is even. Neither depends on the
+// tiles or the threads: each pixel rendered alone is the same.
+TEST(AntiAliasing, PixelsAreTheirOneRayColourOrTheMeanOfTheirGrid) {
+    test::TempDir dir;
+    const int width = 33, height = 25;
+    test::loadScene(test::kWorkedExample, width, height);
+    const std::string header = "P6\n33 25\n255\n";
+    const std::string one = streamed(dir, 1).substr(header.size());
+    for (int n : {3, 4}) {
+        for (double threshold : {0.0, DEFAULT_AA_THRESHOLD}) {
+            SCOPED_TRACE(std::to_string(n) + "x" + std::to_string(n) + ", threshold " +
+                         std::to_string(threshold));
+            const Frame frame{wholeImage(), n, threshold};
+            const std::string image = streamed(dir, 1, frame).substr(header.size());
+            int grids = 0, even = 0;
+            for (long long p = 0; p < width * height; ++p) {
+                const long long row = p / width, col = p % width;
+                const std::string pixel = image.substr(3 * p, 3);
+                const std::string mean = gridMean(col, row, n);
+                bool flat = true;  // the 3 x 3 one-ray neighbourhood is one colour
+                for (long long r = std::max(0LL, row - 1); r <= std::min(height - 1LL, row + 1); ++r)
+                    for (long long c = std::max(0LL, col - 1); c <= std::min(width - 1LL, col + 1); ++c)
+                        flat = flat && one.compare(3 * (r * width + c), 3, one, 3 * p, 3) == 0;
+                if (threshold == 0.0 || !flat) {
+                    EXPECT_TRUE(pixel == mean || (threshold > 0.0 && pixel == one.substr(3 * p, 3)))
+                        << col << "," << row;
+                } else {
+                    EXPECT_EQ(pixel, one.substr(3 * p, 3)) << col << "," << row;
+                }
+                grids += pixel == mean && mean != one.substr(3 * p, 3);
+                even += flat;
+                unsigned char alone[3];
+                renderTile(PrimaryRays(), frame, Tile{row, col, 1, 1}, alone);
+                EXPECT_EQ(std::string(reinterpret_cast<char*>(alone), 3), pixel) << col << "," << row;
+            }
+            EXPECT_GT(grids, 20);
+            EXPECT_GT(even, 100);
+            for (int threads : {2, 3, 7})
+                EXPECT_EQ(streamed(dir, threads, frame).substr(header.size()), image) << threads;
         }
     }
 }
