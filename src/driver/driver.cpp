@@ -111,8 +111,10 @@ std::string checkRegion(const CommandLine& line, long long width, long long heig
                              std::to_string(r[2]) + "," + std::to_string(r[3]);
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
     if (r[2] < 1 || r[3] < 1)
-        return "the region " + text + " is empty; its width and height must be at least 1 (the "
-               "image is " + size + ")";
+        return "the region " + text +
+               " is empty; its width and height must be at least 1 (the "
+               "image is " +
+               size + ")";
     if (r[0] + r[2] > width || r[1] + r[3] > height)
         return "the region " + text + " reaches outside the " + size + " image";
     region = Region{static_cast<int>(r[0]), static_cast<int>(r[1]), static_cast<int>(r[2]),

@@ -35,7 +35,7 @@ struct CommandLine {
     double aaThreshold = -1.0;  // below 0: the default
     bool hasRegion = false;
     long long region[4] = {0, 0, 0, 0};  // left, top, width, height
-    std::string bad;  // an unknown option or a bad value, quoted in the reply
+    std::string bad;                     // an unknown option or a bad value, quoted in the reply
     std::vector<const char*> operands;
 };
 

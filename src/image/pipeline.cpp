@@ -86,9 +86,9 @@ public:
     ChunkPipeline(const PrimaryRays& rays, const Frame& frame, int workers)
         : rays_(rays),
           frame_(frame),
-          tiling_(frame.region, chunkPixels(static_cast<long long>(frame.region.width) *
-                                                frame.region.height,
-                                            workers, frame.samples > 1)),
+          tiling_(frame.region,
+                  chunkPixels(static_cast<long long>(frame.region.width) * frame.region.height,
+                              workers, frame.samples > 1)),
           chunk_(tiling_.largest()),
           chunks_(tiling_.count()),
           slots_(static_cast<int>(

@@ -67,9 +67,9 @@ private:
         png_set_write_fn(png_, this, onWrite, onFlush);
         // Any height; the width is bounded by the caller (one row is held).
         png_set_user_limits(png_, MAX_PNG_WIDTH, 0x7fffffff);
-        png_set_IHDR(png_, info_, static_cast<png_uint_32>(width),
-                     static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_IHDR(png_, info_, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
+                     8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
         png_text text{};
         text.compression = PNG_TEXT_COMPRESSION_NONE;
         text.key = const_cast<char*>("Software");

@@ -137,11 +137,13 @@ public:
           bottom_(std::min<long long>(imageHeight, row + rows + 1)),
           right_(std::min<long long>(imageWidth, col + cols + 1)),
           bytes_(static_cast<std::size_t>((bottom_ - top_) * (right_ - left_) * 3)) {
-        for (long long r = top_; r < bottom_; ++r) traceRow(rays, r, left_, right_ - left_, at(r, left_));
+        for (long long r = top_; r < bottom_; ++r)
+            traceRow(rays, r, left_, right_ - left_, at(r, left_));
     }
 
     unsigned char* at(long long row, long long col) {
-        return &bytes_[static_cast<std::size_t>(((row - top_) * (right_ - left_) + col - left_) * 3)];
+        return &bytes_[static_cast<std::size_t>(((row - top_) * (right_ - left_) + col - left_) *
+                                                3)];
     }
 
     // Whether a channel of the pixel differs from one of a neighbour's by

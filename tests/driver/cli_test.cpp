@@ -50,6 +50,17 @@ TEST(CommandLine, WrongArgumentsPrintUsageAndPointToHelp) {
          "\nfotolume: the samples must be a whole number from 1 to 16, not '0'" + kTry},
         {{"--aa-threshold", "nan", example(), out, "4", "3"},
          "\nfotolume: the anti-aliasing threshold must be a number from 0 to 1, not 'nan'" + kTry},
+        {{"--region", "1,2,3", example(), out, "4", "3"},
+         "\nfotolume: the region must be LEFT,TOP,WIDTH,HEIGHT in whole pixels, not '1,2,3'" +
+             kTry},
+        {{"--region=0,0,5,1", example(), out, "4", "3"},
+         "\nfotolume: the region 0,0,5,1 reaches outside the 4x3 image" + kTry},
+        {{"--region", "3,2,2,1", example(), out, "4", "3"},
+         "\nfotolume: the region 3,2,2,1 reaches outside the 4x3 image" + kTry},
+        {{"--region", "1,1,0,1", example(), out, "4", "3"},
+         "\nfotolume: the region 1,1,0,1 is empty; its width and height must be at least 1 (the "
+         "image is 4x3)" +
+             kTry},
         {{"--aa-threshold=1.5", example(), out, "4", "3"},
          "\nfotolume: the anti-aliasing threshold must be a number from 0 to 1, not '1.5'" + kTry},
     };
@@ -98,7 +109,6 @@ TEST(CommandLine, HelpVersionAndOptionForms) {
         EXPECT_EQ(image, first);
         EXPECT_EQ(image.size(), 12u + 17 * 5 * 3);
     }
-
 }
 
 // The format comes from --format, else from the name (.png in any case);
@@ -119,19 +129,23 @@ TEST(CommandLine, ImageFormatByNameOrOption) {
         {{}, "-", false, ""},
         {{"--format", "png"}, "-", true, ""},
         {{"--format", "png"}, "x.jpg", true, ""},
-        {{}, "x.jpg", false,
+        {{},
+         "x.jpg",
+         false,
          "fotolume: warning: NAME will hold a binary PPM image, whatever its name says; name "
          "it .png or give --format png for a PNG\n"},
     };
     for (const auto& [width, height] : {std::pair{17, 5}, std::pair{1, 1}, std::pair{3, 40}}) {
         const std::string ppm = dir.path("reference.ppm");
-        ASSERT_EQ(runFotolume({example(), ppm, std::to_string(width), std::to_string(height)}).status,
-                  EXIT_OK);
+        ASSERT_EQ(
+            runFotolume({example(), ppm, std::to_string(width), std::to_string(height)}).status,
+            EXIT_OK);
         const std::string reference = test::readFile(ppm);
         for (const auto& row : rows) {
             const std::string name = row.name == "-" ? "-" : dir.path(row.name);
             std::vector<std::string> args = row.options;
-            args.insert(args.end(), {example(), name, std::to_string(width), std::to_string(height)});
+            args.insert(args.end(),
+                        {example(), name, std::to_string(width), std::to_string(height)});
             const test::RunResult run = runFotolume(args);
             SCOPED_TRACE(row.name + " " + std::to_string(&row - rows));
             EXPECT_EQ(run.status, EXIT_OK);

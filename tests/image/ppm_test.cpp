@@ -123,8 +123,10 @@ TEST(AntiAliasing, PixelsAreTheirOneRayColourOrTheMeanOfTheirGrid) {
                 const std::string pixel = image.substr(3 * p, 3);
                 const std::string mean = gridMean(col, row, n);
                 bool flat = true;  // the 3 x 3 one-ray neighbourhood is one colour
-                for (long long r = std::max(0LL, row - 1); r <= std::min(height - 1LL, row + 1); ++r)
-                    for (long long c = std::max(0LL, col - 1); c <= std::min(width - 1LL, col + 1); ++c)
+                for (long long r = std::max(0LL, row - 1); r <= std::min(height - 1LL, row + 1);
+                     ++r)
+                    for (long long c = std::max(0LL, col - 1); c <= std::min(width - 1LL, col + 1);
+                         ++c)
                         flat = flat && one.compare(3 * (r * width + c), 3, one, 3 * p, 3) == 0;
                 if (threshold == 0.0 || !flat) {
                     EXPECT_TRUE(pixel == mean || (threshold > 0.0 && pixel == one.substr(3 * p, 3)))
@@ -136,7 +138,8 @@ TEST(AntiAliasing, PixelsAreTheirOneRayColourOrTheMeanOfTheirGrid) {
                 even += flat;
                 unsigned char alone[3];
                 renderTile(PrimaryRays(), frame, Tile{row, col, 1, 1}, alone);
-                EXPECT_EQ(std::string(reinterpret_cast<char*>(alone), 3), pixel) << col << "," << row;
+                EXPECT_EQ(std::string(reinterpret_cast<char*>(alone), 3), pixel)
+                    << col << "," << row;
             }
             EXPECT_GT(grids, 20);
             EXPECT_GT(even, 100);

@@ -47,6 +47,8 @@ TEST(ReplaceImage, FailuresLeaveThePreviousImageAndNoTemporaryFile) {
          "DIR/scene.txt:1:22: error: 11 lights"},
         {"file size limit", "", "ulimit -f 8;", "out.ppm", EXIT_FAILURE_INPUT, "",
          "Can't write file DIR/out.ppm: File too large; the existing file was left unchanged\n"},
+        {"PNG, file size limit", "", "ulimit -f 1;", "out.png", EXIT_FAILURE_INPUT, "",
+         "Can't write file DIR/out.png: File too large; the existing file was left unchanged\n"},
         {"through a link, file size limit", "", "ulimit -f 8;", "link.ppm", EXIT_FAILURE_INPUT, "",
          "Can't write file DIR/link.ppm: File too large; the existing file was left unchanged"},
         {"missing directory", "", "", "missing/out.ppm", EXIT_FAILURE_INPUT,
@@ -68,6 +70,7 @@ TEST(ReplaceImage, FailuresLeaveThePreviousImageAndNoTemporaryFile) {
             dir.write("scene.txt", row.scene.empty() ? test::readFile(example()) : row.scene);
         const std::string sceneBefore = test::readFile(scene);
         dir.write("out.ppm", kOld);
+        dir.write("out.png", kOld);
         ASSERT_EQ(symlink("out.ppm", dir.path("link.ppm").c_str()), 0);
         const std::string before = test::listing(dir);
 
@@ -87,6 +90,7 @@ TEST(ReplaceImage, FailuresLeaveThePreviousImageAndNoTemporaryFile) {
         EXPECT_EQ(run.out, expand(row.out));
         EXPECT_EQ(run.err.rfind(expand(row.err), 0), 0u) << run.err;
         EXPECT_EQ(test::readFile(dir.path("out.ppm")), kOld);
+        EXPECT_EQ(test::readFile(dir.path("out.png")), kOld);
         EXPECT_EQ(test::readFile(scene), sceneBefore);
         EXPECT_EQ(test::listing(dir), before);
     }
@@ -114,23 +118,26 @@ pid_t start(const std::vector<std::string>& args) {
 TEST(ReplaceImage, SignalsLeaveThePreviousImage) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         for (bool midWrite : {false, true}) {
-            SCOPED_TRACE(std::string(strsignal(signal)) + (midWrite ? ", mid-write" : ", at once"));
-            test::TempDir dir;
-            const std::string out = dir.write("out.ppm", kOld);
-            const pid_t pid = start({slowScene(), out, "3000", "3000"});
-            ASSERT_GT(pid, 0);
-            if (midWrite) {  // wait until the temporary file exists and holds data
-                for (int i = 0; i < 2000 && test::listing(dir) == "out.ppm"; ++i)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                ASSERT_NE(test::listing(dir), "out.ppm");
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            for (const std::string name : {"out.ppm", "out.png"}) {
+                SCOPED_TRACE(std::string(strsignal(signal)) +
+                             (midWrite ? ", mid-write " : ", at once ") + name);
+                test::TempDir dir;
+                const std::string out = dir.write(name, kOld);
+                const pid_t pid = start({slowScene(), out, "3000", "3000"});
+                ASSERT_GT(pid, 0);
+                if (midWrite) {  // wait until the temporary file exists and holds data
+                    for (int i = 0; i < 2000 && test::listing(dir) == name; ++i)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    ASSERT_NE(test::listing(dir), name);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+                kill(pid, signal);
+                int status = 0;
+                ASSERT_EQ(waitpid(pid, &status, 0), pid);
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+                EXPECT_EQ(test::readFile(out), kOld);
+                EXPECT_EQ(test::listing(dir), name);
             }
-            kill(pid, signal);
-            int status = 0;
-            ASSERT_EQ(waitpid(pid, &status, 0), pid);
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-            EXPECT_EQ(test::readFile(out), kOld);
-            EXPECT_EQ(test::listing(dir), "out.ppm");
         }
     }
 }
