@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <string>
 
@@ -60,6 +62,15 @@ void printHelp() {
         "\n"
         "The scene file format: %s/scene-format.md, and 'man fotolume'.\n",
         availableCpus(), MAX_GRID, DEFAULT_AA_THRESHOLD, FOTOLUME_DOC_DIR);
+}
+
+// The text asked for must really arrive: a full disk or a closed pipe is
+// an error, as for any other output.
+int finishText() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return EXIT_OK;
+    const int error = errno;
+    std::fprintf(stderr, "fotolume: write error: %s\n", std::strerror(error));
+    return EXIT_FAILURE_INPUT;
 }
 
 int usageError(const std::string& problem) {
@@ -136,13 +147,12 @@ bool sameFile(const char* scene, const char* image) {
 int runFotolume(int argc, char** argv) {
     const CommandLine line = parseCommandLine(argc, argv);
     if (!line.bad.empty()) return usageError(line.bad);
-    if (line.help) {
-        printHelp();
-        return EXIT_OK;
-    }
-    if (line.version) {
-        std::printf("fotolume %s\n", FOTOLUME_VERSION);
-        return EXIT_OK;
+    if (line.help || line.version) {
+        if (line.help)
+            printHelp();
+        else
+            std::printf("fotolume %s\n", FOTOLUME_VERSION);
+        return finishText();
     }
     if (line.operands.size() != 4) return usageError("");
     const char* sceneName = line.operands[0];
@@ -157,7 +167,7 @@ int runFotolume(int argc, char** argv) {
             stderr,
             "Tamanho de imagem invalido: %s x %s (largura e altura devem ser pelo menos 1 e "
             "largura x altura no maximo 2147483647 pixels)\n",
-            widthText, heightText);
+            printable(widthText).c_str(), printable(heightText).c_str());
         return EXIT_USAGE;
     }
     imageWidth = static_cast<int>(width);
@@ -176,7 +186,7 @@ int runFotolume(int argc, char** argv) {
         std::fprintf(stderr,
                      "fotolume: the image %s is the scene file %s itself; nothing was written "
                      "(choose another image name)\n",
-                     imageName, sceneName);
+                     printable(imageName).c_str(), printable(sceneName).c_str());
         return EXIT_FAILURE_INPUT;
     }
     if (readScene(sceneName) != ReadStatus::Ok) return EXIT_FAILURE_INPUT;

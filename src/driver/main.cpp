@@ -7,10 +7,12 @@
 
 namespace {
 
-// Called by every failed allocation. Throwing is not safe when memory is
-// this short (the exception itself may not fit), so the run ends here: the
-// image's temporary file goes, the target stays as it was.
+// Called by every failed allocation. On the main thread the run ends here
+// (the image's temporary file goes, the target stays as it was); a render
+// thread instead gives up and leaves its work to the others (the exception
+// comes from the runtime's emergency reserve, which does not need memory).
 void outOfMemory() {
+    if (fotolume::allocationMayFail) throw std::bad_alloc();  // that thread gives up its part
     fotolume::discardPendingImage();
     static const char message[] = "Memoria insuficiente\n";
     if (write(STDERR_FILENO, message, sizeof message - 1) < 0) {

@@ -4,6 +4,8 @@
 // existing image only once the new one is whole.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -79,13 +81,16 @@ struct Tile {
 void renderTile(const PrimaryRays& rays, const Frame& frame, const Tile& tile,
                 unsigned char* bytes);
 
-// Where the image goes. Standard output ("-", /dev/stdout, /dev/fd/1), a
-// pipe, a FIFO or a device is written in place. A regular file, or a name
-// that does not exist yet, is written to a new temporary file in the same
-// directory (through symbolic links: the file they point to) that replaces
-// the target only when every byte is written; on any failure, or SIGINT,
-// SIGTERM or SIGHUP, the temporary file is removed and the target is left as
-// it was.
+// Where the image goes. A descriptor's name ("-", /dev/stdout, /dev/stderr,
+// /dev/fd/N), a pipe, a FIFO, a socket or a device is written in place. A
+// regular file, or a name that does not exist yet, is written to a new
+// temporary file in the same directory (through symbolic links: the file
+// they point to) that replaces the target only when every byte is written,
+// keeping its mode; on any failure, or any signal that would end the
+// process, the temporary file is removed and the target is left as it was.
+// A file that cannot be replaced (its folder is not writable, a sticky
+// folder's other user's file, a mount point) but may be written is written
+// in place, with a warning.
 class ImageFile {
 public:
     ImageFile() = default;
@@ -108,19 +113,28 @@ public:
     bool commit();
 
 private:
+    int openTarget();
+    int openTemporary(const struct stat* old);
     bool flush();
+    bool writeAll(const void* data, std::size_t size);
     void discard();
-    void reportWriteError() const;
 
     std::string name_;
     std::string temporary_;  // empty when written in place
     std::string target_;     // what the temporary file replaces
+    std::string reason_;     // why it cannot be written, when errno does not say
     bool hadTarget_ = false;
+    bool inPlace_ = false;  // an existing file that could not be replaced, written over
     int fd_ = -1;
     bool ownsFd_ = false;
     int error_ = 0;  // errno of the first failure
     std::vector<unsigned char> buffer_;
 };
+
+// Set on a thread while running out of memory may end just its own part of
+// the work (a render thread, or the start of one): the program's
+// new-handler then throws std::bad_alloc instead of ending the run.
+inline thread_local bool allocationMayFail = false;
 
 // Removes the temporary file of an image being written, if there is one.
 // Safe to call from a signal handler or when memory has run out.
@@ -130,6 +144,9 @@ enum class ImageFormat { Ppm, Png };
 
 struct RenderSettings {
     int threads = 1;        // 1: traced on the calling thread, no other thread
+    // Fewer threads than asked could be started, or some ran out of memory:
+    // the render goes on with the rest (at least the calling thread) and
+    // says so on standard error.
     bool progress = false;  // a progress line on standard error (a terminal)
     Frame frame;            // region empty (0 x 0): the whole image
     ImageFormat format = ImageFormat::Ppm;

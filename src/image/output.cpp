@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <string>
 
 #include "image/image.hpp"
+#include "image/target.hpp"
+#include "scene/scene.hpp"
 
 namespace fotolume {
 
@@ -20,7 +23,9 @@ constexpr std::size_t BUFFER_SIZE = 1 << 16;
 // exists; read by the handler, which may run on any thread.
 char pendingPath[4096];
 volatile std::sig_atomic_t pending = 0;
-const int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal whose default action ends the process and that can be caught.
+const int CLEANUP_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT,  SIGPIPE, SIGUSR1,
+                               SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
 
 extern "C" void removePendingAndDie(int signal) {
     discardPendingImage();
@@ -39,38 +44,12 @@ void installCleanup() {
         if (old.sa_handler == SIG_IGN) continue;  // nohup or a background job: keep ignoring it
         struct sigaction action {};
         action.sa_handler = removePendingAndDie;
-        sigemptyset(&action.sa_mask);
+        sigfillset(&action.sa_mask);  // one clean-up at a time
         sigaction(signal, &action, nullptr);
     }
     // A file-size limit is a write error to report, not a reason to die
     // with a half-written file.
     std::signal(SIGXFSZ, SIG_IGN);
-}
-
-bool isStandardOutput(const std::string& name) {
-    return name == "-" || name == "/dev/stdout" || name == "/dev/fd/1" || name == "/proc/self/fd/1";
-}
-
-std::string directoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// The path a chain of symbolic links ends at (the path itself when it is
-// no link); the last link's target need not exist.
-std::string followLinks(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat info {};
-        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-        char target[4096];
-        const ssize_t size = readlink(path.c_str(), target, sizeof target - 1);
-        if (size < 0) return path;
-        target[size] = '\0';
-        path = target[0] == '/' ? std::string(target) : directoryOf(path) + "/" + target;
-    }
-    return path;  // a loop: creating the file beside it will report it
 }
 
 mode_t newFileMode() {
@@ -89,66 +68,115 @@ bool ImageFile::open(const char* name) {
     name_ = name;
     buffer_.reserve(BUFFER_SIZE);
     installCleanup();
-    if (isStandardOutput(name_)) {
-        fd_ = STDOUT_FILENO;
-        return true;
-    }
-    target_ = followLinks(name_);
-    struct stat info {};
-    hadTarget_ = stat(target_.c_str(), &info) == 0;
-    int error = 0;
-    if (hadTarget_ && S_ISDIR(info.st_mode)) {
-        error = EISDIR;
-    } else if (hadTarget_ && !S_ISREG(info.st_mode)) {
-        // A pipe, FIFO or device: written in place, never removed.
-        fd_ = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        ownsFd_ = fd_ >= 0;
-        if (fd_ < 0) error = errno;
-    } else if (hadTarget_ && access(target_.c_str(), W_OK) != 0) {
-        error = errno;  // a read-only image stays as it is
-    } else {
-        std::string base = target_.substr(target_.rfind('/') + 1);
-        if (base.size() > 200) base.resize(200);
-        temporary_ = directoryOf(target_) + "/." + base + ".XXXXXX";
-        if (temporary_.size() >= sizeof pendingPath) {
-            error = ENAMETOOLONG;
-        } else {
-            // Marked pending before it exists: a signal right after mkstemp
-            // creates it must still find it.
-            std::strcpy(pendingPath, temporary_.c_str());
-            pending = 1;
-            fd_ = mkstemp(pendingPath);
-            if (fd_ >= 0) {
-                temporary_ = pendingPath;
-                ownsFd_ = true;
-                fchmod(fd_, newFileMode());
-            } else {
-                error = errno;
-                pending = 0;
-            }
-        }
-        if (fd_ < 0) temporary_.clear();
-    }
+    const int error = openTarget();
     if (fd_ >= 0) return true;
     std::printf("Can't open file %s \n", name);
     std::fflush(stdout);
-    std::fprintf(
-        stderr, "Can't write file %s: %s%s\n", name, std::strerror(error),
-        hadTarget_ && !S_ISDIR(info.st_mode) ? "; the existing file was left unchanged" : "");
+    std::fprintf(stderr, "Can't write file %s: %s%s\n", printable(name_).c_str(),
+                 reason_.empty() ? std::strerror(error) : reason_.c_str(),
+                 hadTarget_ ? "; the existing file was left unchanged" : "");
     return false;
 }
 
+// Opens what the name leads to; returns the errno of a failure.
+int ImageFile::openTarget() {
+    if (name_.empty()) return ENOENT;
+    const int named = namedDescriptor(name_);
+    if (named >= 0) {
+        if (fcntl(named, F_GETFD) == -1) return EBADF;
+        fd_ = named;
+        return 0;
+    }
+    struct stat info {};
+    if (stat(name_.c_str(), &info) != 0) {
+        if (errno != ENOENT) return errno;  // a link loop (ELOOP) among others
+    } else if (S_ISDIR(info.st_mode)) {
+        return EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        // A pipe, FIFO, socket or device: written in place, never removed.
+        fd_ = ::open(name_.c_str(), O_WRONLY | O_CLOEXEC);
+        ownsFd_ = fd_ >= 0;
+        return fd_ >= 0 ? 0 : errno;
+    }
+    target_ = followLinks(name_);
+    if (target_.empty()) return ELOOP;
+    hadTarget_ = stat(target_.c_str(), &info) == 0;
+    if (hadTarget_ && access(target_.c_str(), W_OK) != 0) return errno;  // read-only stays so
+    const std::string why = whyNotReplaceable(target_, hadTarget_);
+    if (why.empty()) return openTemporary(hadTarget_ ? &info : nullptr);
+    if (!hadTarget_) {
+        reason_ = why;
+        return EACCES;
+    }
+    // Writing in place is allowed where replacing is not.
+    fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd_ < 0) return errno;
+    ownsFd_ = true;
+    inPlace_ = true;
+    std::fprintf(stderr,
+                 "fotolume: warning: %s cannot be replaced safely (%s), so it is written in "
+                 "place: a failure could leave it incomplete\n",
+                 printable(name_).c_str(), why.c_str());
+    return 0;
+}
+
+// A new temporary file beside the target, locked while this run lives, with
+// the mode (and group, where allowed) of the file it replaces.
+int ImageFile::openTemporary(const struct stat* old) {
+    removeStaleTemporaries(target_);
+    temporary_ = temporaryPrefix(target_) + "XXXXXX";
+    if (temporary_.size() >= sizeof pendingPath) {
+        temporary_.clear();
+        return ENAMETOOLONG;
+    }
+    // Marked pending before it exists: a signal right after mkstemp
+    // creates it must still find it.
+    std::strcpy(pendingPath, temporary_.c_str());
+    pending = 1;
+    fd_ = mkstemp(pendingPath);
+    if (fd_ < 0) {
+        const int error = errno;
+        pending = 0;
+        temporary_.clear();
+        return error;
+    }
+    temporary_ = pendingPath;
+    ownsFd_ = true;
+    fcntl(fd_, F_SETFD, FD_CLOEXEC);
+    flock(fd_, LOCK_EX);  // tells later runs that this file is not stale
+    if (old == nullptr) {
+        fchmod(fd_, newFileMode());
+    } else {
+        if (old->st_gid != getegid() && fchown(fd_, static_cast<uid_t>(-1), old->st_gid) != 0) {
+            // not a member of the group: the file keeps ours
+        }
+        fchmod(fd_, old->st_mode & 07777);
+    }
+    return 0;
+}
+
+// The buffer never grows past its first reservation: an allocation while
+// writing would be one more way to run out of memory late in a render.
 bool ImageFile::write(const void* data, std::size_t size) {
     if (error_ != 0) return false;
+    if (buffer_.size() + size > BUFFER_SIZE && !flush()) return false;
+    if (size >= BUFFER_SIZE) return writeAll(data, size);
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     buffer_.insert(buffer_.end(), bytes, bytes + size);
-    return buffer_.size() < BUFFER_SIZE || flush();
+    return true;
 }
 
 bool ImageFile::flush() {
+    const bool ok = writeAll(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return ok;
+}
+
+bool ImageFile::writeAll(const void* data, std::size_t size) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
     std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t wrote = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    while (done < size) {
+        const ssize_t wrote = ::write(fd_, bytes + done, size - done);
         if (wrote < 0 && errno == EINTR) continue;
         if (wrote <= 0) {
             error_ = wrote < 0 ? errno : EIO;
@@ -156,7 +184,6 @@ bool ImageFile::flush() {
         }
         done += static_cast<std::size_t>(wrote);
     }
-    buffer_.clear();
     return true;
 }
 
@@ -173,21 +200,20 @@ bool ImageFile::commit() {
     if (error_ == 0 && !temporary_.empty() && rename(temporary_.c_str(), target_.c_str()) != 0)
         error_ = errno;
     if (error_ != 0) {
-        reportWriteError();
+        const char* outcome = inPlace_              ? "; the image left in place is incomplete"
+                              : temporary_.empty() ? ""
+                              : hadTarget_         ? "; the existing file was left unchanged"
+                                                   : "; the incomplete image was removed";
+        // Removed before anything is said: a broken standard error must
+        // not stop the clean-up.
         discard();
+        std::fprintf(stderr, "Can't write file %s: %s%s\n", printable(name_).c_str(),
+                     std::strerror(error_), outcome);
         return false;
     }
     temporary_.clear();
     pending = 0;
     return true;
-}
-
-void ImageFile::reportWriteError() const {
-    const char* outcome = temporary_.empty() ? ""
-                          : hadTarget_       ? "; the existing file was left unchanged"
-                                             : "; the incomplete image was removed";
-    std::fprintf(stderr, "Can't write file %s: %s%s\n", name_.c_str(), std::strerror(error_),
-                 outcome);
 }
 
 void ImageFile::discard() {

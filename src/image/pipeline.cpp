@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
+#include <new>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -98,17 +100,29 @@ public:
     }
 
     // Starts up to `workers` threads; fewer when the system will not give
-    // them (then the calling thread traces what no thread does).
+    // them or memory runs short (then the calling thread traces what no
+    // thread does).
     void start(int workers) {
+        threads_.reserve(static_cast<std::size_t>(workers));
+        retry_.reserve(static_cast<std::size_t>(workers));
+        allocationMayFail = true;
         for (int i = 0; i < workers; ++i) {
             try {
                 threads_.emplace_back([this] { work(); });
             } catch (const std::system_error&) {
                 break;
+            } catch (const std::bad_alloc&) {
+                break;
             }
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++live_;
+            ++started_;
         }
+        allocationMayFail = false;
     }
 
+    // The threads that traced to the end (the calling thread when none did).
+    int threadsUsed() const { return std::max(1, started_ - failed_); }
     // Encodes every chunk in order; false on a write error.
     bool write(Encoder& encoder, Progress& progress) {
         const long long pixels = static_cast<long long>(frame_.region.width) * frame_.region.height;
@@ -118,12 +132,7 @@ public:
             const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
             unsigned char* bytes = &buffers_[slot * 3 * chunk_];
             const Tile tile = tiling_.tile(chunk);
-            if (threads_.empty()) {
-                renderTile(rays_, frame_, tile, bytes);
-            } else {
-                std::unique_lock<std::mutex> lock(mutex_);
-                chunkReady_.wait(lock, [&] { return ready_[slot] == chunk; });
-            }
+            if (!awaitChunk(chunk, slot)) renderTile(rays_, frame_, tile, bytes);
             ok = encoder.pixels(bytes, tile.rows * tile.cols);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -141,26 +150,61 @@ public:
     ~ChunkPipeline() { stop(); }
 
 private:
-    // Running out of memory here ends the whole run (the program's
-    // new-handler), so a worker never leaves the writer waiting.
+    // Waits until a worker has traced the chunk; false when no worker is
+    // left and the calling thread must trace it (their stacks freed first).
+    bool awaitChunk(long long chunk, std::size_t slot) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            chunkReady_.wait(lock, [&] { return ready_[slot] == chunk || live_ == 0; });
+            if (ready_[slot] == chunk) return true;
+        }
+        stop();
+        return false;
+    }
+
+    // A worker that runs out of memory gives its chunk back to the others
+    // and ends; when none is left, the writer traces the rest.
     void work() {
-        for (;;) {
-            long long chunk;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                slotFree_.wait(lock, [&] {
-                    return stopping_ || next_ >= chunks_ || next_ < written_ + slots_;
-                });
-                if (stopping_ || next_ >= chunks_) return;
-                chunk = next_++;
+        allocationMayFail = true;
+        long long chunk = -1;
+        try {
+            for (;;) {
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    slotFree_.wait(lock, [&] {
+                        return stopping_ || !retry_.empty() || next_ >= chunks_ ||
+                               next_ < written_ + slots_;
+                    });
+                    if (stopping_ || (retry_.empty() && next_ >= chunks_)) {
+                        --live_;
+                        chunkReady_.notify_all();
+                        return;
+                    }
+                    if (retry_.empty()) {
+                        chunk = next_++;
+                    } else {
+                        chunk = retry_.back();
+                        retry_.pop_back();
+                    }
+                }
+                const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
+                renderTile(rays_, frame_, tiling_.tile(chunk), &buffers_[slot * 3 * chunk_]);
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    ready_[slot] = chunk;
+                    chunk = -1;
+                }
+                chunkReady_.notify_all();
             }
-            const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
-            renderTile(rays_, frame_, tiling_.tile(chunk), &buffers_[slot * 3 * chunk_]);
+        } catch (const std::bad_alloc&) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                ready_[slot] = chunk;
+                if (chunk >= 0) retry_.push_back(chunk);  // room reserved: no allocation
+                --live_;
+                ++failed_;
             }
-            chunkReady_.notify_one();
+            chunkReady_.notify_all();
+            slotFree_.notify_all();
         }
     }
 
@@ -186,7 +230,11 @@ private:
     std::mutex mutex_;
     std::condition_variable chunkReady_;
     std::condition_variable slotFree_;
-    long long next_ = 0;     // next chunk to hand out
+    long long next_ = 0;        // next chunk to hand out
+    std::vector<long long> retry_;  // chunks given back by workers that ran out of memory
+    int live_ = 0;     // workers still tracing
+    int started_ = 0;  // workers started
+    int failed_ = 0;   // workers that ran out of memory
     long long written_ = 0;  // chunks written so far
     bool stopping_ = false;
 };
@@ -207,6 +255,9 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
     pipeline.start(workers);
     Progress progress(settings.progress);
     const bool ok = pipeline.write(*encoder, progress) && encoder->finish();
+    if (pipeline.threadsUsed() < settings.threads)
+        std::fprintf(stderr, "fotolume: memory or threads ran short: traced on %d of %d threads\n",
+                     pipeline.threadsUsed(), settings.threads);
     return ok ? WriteStatus::Ok : WriteStatus::WriteError;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "scene/scene.hpp"
 #include "scene/tokens.hpp"
@@ -219,9 +220,9 @@ ReadStatus readContent(SceneReader& reader, const char* fileName, std::FILE* dia
 // stream alike; reading stops as soon as the bound is passed, so a huge,
 // sparse, growing or endless source costs no more than the bound.
 bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::string& text) {
-    char buffer[65536];
+    std::vector<char> buffer(65536);  // not on the stack: small stacks must do
     std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
         if (text.size() + got > MAX_SCENE_BYTES) {
             std::fprintf(diagnostics,
                          "%s: error: the scene is larger than %zu MiB, more than any scene needs; "
@@ -229,7 +230,7 @@ bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::
                          printable(fileName).c_str(), MAX_SCENE_BYTES >> 20);
             return false;
         }
-        text.append(buffer, got);
+        text.append(buffer.data(), got);
     }
     if (std::ferror(in)) {
         std::fprintf(diagnostics, "%s: error: the file could not be read to its end: %s\n",

@@ -151,8 +151,10 @@ TEST(ReplaceImage, TargetsAreReplacedWholeOrWrittenInPlace) {
     const std::string small = test::readFile(image);
     ASSERT_EQ(small.size(), 11u + 8 * 6 * 3);
 
-    // The new file's permissions are those of a newly created file.
+    // A replaced file keeps its mode, a private one included, whatever the
+    // umask; a new file gets the umask's.
     dir.write("out.ppm", kOld);
+    ASSERT_EQ(chmod(dir.path("out.ppm").c_str(), 0604), 0);
     ASSERT_EQ(symlink("out.ppm", dir.path("link.ppm").c_str()), 0);
     ASSERT_EQ(test::runFotolume({example(), dir.path("link.ppm"), "8", "6"}, "umask 027;").status,
               EXIT_OK);
@@ -161,7 +163,18 @@ TEST(ReplaceImage, TargetsAreReplacedWholeOrWrittenInPlace) {
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     EXPECT_EQ(test::readFile(dir.path("out.ppm")), small);
     ASSERT_EQ(stat(dir.path("out.ppm").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0604u);
+    const std::string secret = dir.write("secret.ppm", kOld);
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    ASSERT_EQ(test::runFotolume({example(), secret, "8", "6"}, "umask 022;").status, EXIT_OK);
+    ASSERT_EQ(stat(secret.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(test::runFotolume({example(), dir.path("new.ppm"), "8", "6"}, "umask 027;").status,
+              EXIT_OK);
+    ASSERT_EQ(stat(dir.path("new.ppm").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+    std::remove(secret.c_str());
+    std::remove(dir.path("new.ppm").c_str());
 
     // Standard output by every name; /dev/stdout appends where the shell says so.
     for (const char* name : {"-", "/dev/stdout", "/dev/fd/1"}) {
