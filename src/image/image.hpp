@@ -187,7 +187,7 @@ public:
 
 private:
     bool enabled_;
-    bool shown_ = false;
+    int shown_ = 0;  // the widest line shown, to clear
     double start_;
     double lastShown_ = 0.0;
 };

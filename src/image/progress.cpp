@@ -1,8 +1,10 @@
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "image/image.hpp"
 
@@ -25,6 +27,13 @@ void clock(char (&text)[32], double seconds) {
         std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
 }
 
+// The width of the terminal on standard error; 80 when it cannot be told.
+int terminalColumns() {
+    struct winsize size {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
 constexpr double SHOW_AFTER = 1.0;  // seconds: short renders stay silent
 constexpr double REFRESH = 0.25;
 
@@ -42,15 +51,31 @@ void Progress::update(long long done, long long total) {
     char spent[32], left[32];
     clock(spent, elapsed);
     clock(left, fraction > 0.0 ? elapsed * (1.0 - fraction) / fraction : 0.0);
-    std::fprintf(stderr, "\rfotolume: %3d%% done, %s elapsed, about %s left ",
-                 static_cast<int>(fraction * 100.0), spent, left);
+    const int percent = static_cast<int>(fraction * 100.0);
+    // The longest form that fits the terminal: a wrapped line is not
+    // overwritten by the next update but piles up.
+    char forms[3][128];
+    std::snprintf(forms[0], sizeof forms[0], "fotolume: %3d%% done, %s elapsed, about %s left ",
+                  percent, spent, left);
+    std::snprintf(forms[1], sizeof forms[1], "%3d%% done, about %s left ", percent, left);
+    std::snprintf(forms[2], sizeof forms[2], "%3d%%", percent);
+    const int columns = terminalColumns();
+    const char* line = forms[2];
+    for (const char* form : {forms[0], forms[1]}) {
+        if (static_cast<int>(std::strlen(form)) < columns) {
+            line = form;
+            break;
+        }
+    }
+    if (static_cast<int>(std::strlen(line)) >= columns) return;  // not even the percentage fits
+    std::fprintf(stderr, "\r%s", line);
     std::fflush(stderr);
-    shown_ = true;
+    shown_ = std::max(shown_, static_cast<int>(std::strlen(line)));
 }
 
 Progress::~Progress() {
-    if (!shown_) return;
-    std::fprintf(stderr, "\r%60s\r", "");
+    if (shown_ == 0) return;
+    std::fprintf(stderr, "\r%*s\r", shown_, "");
     std::fflush(stderr);
 }
 

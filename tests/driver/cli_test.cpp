@@ -1,7 +1,9 @@
 // Runs the built binary the way a user does.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,9 @@ TEST(CommandLine, WrongArgumentsPrintUsageAndPointToHelp) {
         {{example(), out, "4"}, kTry},
         {{example(), out, "4", "3", "extra"}, kTry},
         {{"-q", example(), out, "4"}, kTry},
+        {{"--\x1b[31mred\n", example(), out, "4", "3"},
+         "\nfotolume: unknown option '--\\x1B[31mred\\x0A'\nTry 'fotolume --help' for more "
+         "information.\n"},
         {{"--colour", example(), out, "4", "3"},
          "\nfotolume: unknown option '--colour'\nTry 'fotolume --help' for more information.\n"},
         {{"-t", "0", example(), out, "4", "3"},
@@ -86,6 +91,15 @@ TEST(CommandLine, HelpVersionAndOptionForms) {
     const test::RunResult version = runFotolume({"--version"});
     EXPECT_EQ(version.status, EXIT_OK);
     EXPECT_EQ(version.out.rfind("fotolume 1.", 0), 0u) << version.out;
+    // Text that cannot be written is an error, not a success.
+    for (const char* option : {"--help", "--version"}) {
+        const std::string err = dir.path("err");
+        const std::string command =
+            "'" + std::string(FOTOLUME_BINARY) + "' " + option + " >/dev/full 2>'" + err + "'";
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EXIT_FAILURE_INPUT) << option;
+        EXPECT_EQ(test::readFile(err), "fotolume: write error: No space left on device\n");
+    }
 
     // Every spelling of the options renders the same image; "--" lets a
     // scene name start with a dash.
@@ -187,6 +201,12 @@ TEST(CommandLine, SizesAreReadLikeAtoiAndBadOnesRefusedFirst) {
         EXPECT_FALSE(test::exists(out));
     }
 
+    // Bytes from the command line are echoed escaped, as scene diagnostics are.
+    const test::RunResult escaped = runFotolume({example(), out, "0\x1b[2J", "3"});
+    EXPECT_EQ(escaped.status, EXIT_USAGE);
+    EXPECT_EQ(escaped.err.rfind("Tamanho de imagem invalido: 0\\x1B[2J x 3 (", 0), 0u)
+        << escaped.err;
+
     const test::RunResult run = runFotolume({example(), out, " 320px", "+240"});
     EXPECT_EQ(run.status, EXIT_OK) << run.out << run.err;
     const std::string image = test::readFile(out);
@@ -259,6 +279,44 @@ TEST(CommandLine, RunningOutOfMemoryAnywhereIsReported) {
     }
     EXPECT_GT(reported, 0);
     EXPECT_GT(rendered, 0);
+
+    // Where one thread fits, more threads than fit never fail the run: it
+    // goes on with those that fit and says how many, with the same bytes.
+    ASSERT_EQ(runFotolume({"-t", "1", example(), out, "160", "120"}).status, EXIT_OK);
+    const std::string reference = test::readFile(out);
+    int shortened = 0;
+    for (int kib = 10000; kib <= 60000; kib += 2500) {
+        const test::RunResult run =
+            runFotolume({"-t", "4", "--samples", "2", example(), out, "160", "120"},
+                        "ulimit -v " + std::to_string(kib) + ";");
+        SCOPED_TRACE(std::to_string(kib) + " KiB: " + run.err);
+        EXPECT_EQ(run.status, EXIT_OK);
+        const bool said =
+            run.err.rfind("fotolume: memory or threads ran short: traced on ", 0) == 0;
+        EXPECT_TRUE(run.err.empty() || said);
+        shortened += said;
+        EXPECT_EQ(test::readFile(out),
+                  runFotolume({"-t", "1", "--samples", "2", example(), "-", "160", "120"}).out);
+    }
+    EXPECT_GT(shortened, 0);
+    (void)reference;
+}
+
+// A small stack (ulimit -s 64) is enough on every path: nothing large lives
+// on it, on the main thread or the render threads.
+TEST(CommandLine, SmallStacksSuffice) {
+#ifdef FOTOLUME_SANITIZED
+    GTEST_SKIP() << "the sanitizers' own frames need larger stacks";
+#endif
+    test::TempDir dir;
+    for (const char* threads : {"1", "3"}) {
+        const test::RunResult run = runFotolume(
+            {"-t", threads, "--samples", "3", test::sourcePath("bench/scenes/recursion.txt"),
+             dir.path("out.png"), "64", "48"},
+            "ulimit -s 64;");
+        EXPECT_EQ(run.status, EXIT_OK) << run.err;
+        EXPECT_EQ(run.err, "");
+    }
 }
 
 TEST(CommandLine, NormalRunWritesTheImageAndNothingElse) {
