@@ -33,6 +33,7 @@ void printUsage() {
 void printHelp() {
     std::printf(
         "Usage: fotolume [OPTION]... SCENE IMAGE WIDTH HEIGHT\n"
+        "  or:  fotolume --check SCENE\n"
         "Render the scene file SCENE into IMAGE, an image of WIDTH x HEIGHT pixels: PNG when\n"
         "its name ends in .png, binary PPM otherwise. SCENE may be - for standard input,\n"
         "IMAGE - for standard output (PPM unless --format png). An existing IMAGE is\n"
@@ -51,13 +52,16 @@ void printHelp() {
         "                        image (0-based) and write them as an image of that size,\n"
         "                        the same pixels as the full image's\n"
         "  -q, --quiet           no progress line, even on a terminal\n"
+        "      --check           read and check SCENE only: print what a render would say\n"
+        "                        about it, trace nothing, write no file; status 0 when there\n"
+        "                        is no warning, 1 otherwise\n"
         "  -h, --help            print this help and exit\n"
         "      --version         print the version and exit\n"
         "\n"
         "Exit status:\n"
         "  0  the image was written\n"
         "  1  the scene could not be read or was refused, the image could not be written,\n"
-        "     or memory ran out\n"
+        "     or memory ran out; with --check, also a scene with warnings\n"
         "  2  a wrong command line, image size or region\n"
         "\n"
         "The scene file format: %s/scene-format.md, and 'man fotolume'.\n",
@@ -142,6 +146,16 @@ bool sameFile(const char* scene, const char* image) {
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Reads the scene as a render would (camera included, for a 1 x 1 image),
+// says what a render would say, and traces nothing.
+int checkScene(const char* sceneName) {
+    imageWidth = 1;
+    imageHeight = 1;
+    int warnings = 0;
+    if (readScene(sceneName, stderr, &warnings) != ReadStatus::Ok) return EXIT_FAILURE_INPUT;
+    return warnings > 0 ? EXIT_FAILURE_INPUT : EXIT_OK;
+}
+
 }  // namespace
 
 int runFotolume(int argc, char** argv) {
@@ -153,6 +167,10 @@ int runFotolume(int argc, char** argv) {
         else
             std::printf("fotolume %s\n", FOTOLUME_VERSION);
         return finishText();
+    }
+    if (line.check) {
+        if (line.operands.size() != 1) return usageError("--check takes one operand, the scene");
+        return checkScene(line.operands[0]);
     }
     if (line.operands.size() != 4) return usageError("");
     const char* sceneName = line.operands[0];

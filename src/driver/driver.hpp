@@ -29,6 +29,7 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool quiet = false;
+    bool check = false;  // read and check the scene only
     int threads = 0;  // 0: one per CPU the process may run on
     FormatChoice format = FormatChoice::ByName;
     int samples = 1;

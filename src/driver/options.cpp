@@ -125,6 +125,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
             line.version = true;
         } else if (word == "-q" || word == "--quiet") {
             line.quiet = true;
+        } else if (word == "--check") {
+            line.check = true;
         } else {
             line.bad = "unknown option '" + printable(word) + "'";
             return line;

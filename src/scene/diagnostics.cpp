@@ -153,6 +153,10 @@ void SceneReader::finish(bool refused) {
         if (objectType[i] != ObjectType::Unknown) ++shown;
     if (shown == 0)
         warn(-1, "no objects were read, so the image will be only the background color");
+    // Whatever went wrong, the row that broke the one-row-per-line layout
+    // is the likely cause (when a value failed to convert, it was pointed
+    // at then).
+    if (warnings_ > 0 && !failedOnce_) std::fputs(layoutHint().c_str(), diagnostics_);
     if (warnings_ > MAX_WARNINGS)
         std::fprintf(diagnostics_, "%s: note: %d more warnings not shown\n", name_.c_str(),
                      warnings_ - MAX_WARNINGS);

@@ -140,10 +140,13 @@ bool readRowNumber(SceneReader& reader, int& number, int object, const char* tab
 }
 
 bool readObjects(SceneReader& reader) {
+    const long countAt = reader.offset();
     if (!readCount(reader, objectCount, MAX_OBJECTS, "objects", "the number of objects"))
         return false;
+    std::vector<long> starts;
     for (int i = 0; i < objectCount; ++i) {
         reader.beginRow();
+        starts.push_back(reader.offset());
         if (!readRowNumber(reader, objectPigment[i], i, "pigment", "pigments", pigmentCount) ||
             !readRowNumber(reader, objectFinish[i], i, "finish", "finishes", finishCount))
             return false;
@@ -171,6 +174,8 @@ bool readObjects(SceneReader& reader) {
         }
         reader.endRow("object", i);
     }
+    checkObjects(reader, starts);
+    checkTrailingText(reader, countAt, objectCount);
     return true;
 }
 
@@ -242,7 +247,7 @@ bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::
 
 }  // namespace
 
-ReadStatus readScene(const char* fileName, std::FILE* diagnostics) {
+ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings) {
     std::error_code ignored;
     std::FILE* in = nullptr;
     if (std::strcmp(fileName, "-") == 0) {  // standard input, as command-line tools read it
@@ -265,6 +270,7 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics) {
     const ReadStatus status = readContent(reader, fileName, diagnostics);
     sceneChanged();
     reader.finish(status != ReadStatus::Ok);
+    if (warnings != nullptr) *warnings = reader.warnings();
     return status;
 }
 

@@ -111,8 +111,10 @@ enum class ReadStatus {
 };
 
 // Reads the scene file into the tables and sets up the camera. Warnings and
-// errors about the content go to `diagnostics` as FILE:LINE:COLUMN: lines.
-ReadStatus readScene(const char* fileName, std::FILE* diagnostics = stderr);
+// errors about the content go to `diagnostics` as FILE:LINE:COLUMN: lines;
+// `warnings`, when given, receives how many warnings there were.
+ReadStatus readScene(const char* fileName, std::FILE* diagnostics = stderr,
+                     int* warnings = nullptr);
 
 enum class CameraStatus { Ok, EyeAtLookAt, UpAlongView, BadFieldOfView, NotFinite };
 

@@ -1,6 +1,7 @@
 #include "scene/tokens.hpp"
 
 #include <cctype>
+#include <cmath>
 #include <climits>
 #include <cstring>
 
@@ -56,11 +57,30 @@ bool SceneReader::real(double& target, const Field& field) {
     const int result = in_ != nullptr ? std::fscanf(in_, "%lf", &value) : EOF;
     if (result == 1) {
         target = value;
+        if (!std::isfinite(value)) nonFinite(before, value, field);
         return true;
     }
     failed(result, before, "a real number", field);
     return false;
 }
+
+// A table value that is not finite: the row cannot render sensibly. Said
+// once a row.
+void SceneReader::nonFinite(long before, double value, const Field& field) {
+    if (field.owner == nullptr || field.row < 0) return;  // the camera has its own checks
+    if (field.owner == nonFiniteOwner_ && field.row == nonFiniteRow_) return;
+    nonFiniteOwner_ = field.owner;
+    nonFiniteRow_ = field.row;
+    warn(before, "%s is %s, not a finite number, so %s %d cannot render sensibly",
+         field.describe().c_str(), std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf",
+         field.owner, field.row);
+}
+
+bool SceneReader::moreText(long at) const {
+    return firstNonBlank(at) < static_cast<long>(text_.size());
+}
+
+long SceneReader::lineOf(long before) { return locate(before).line; }
 
 void SceneReader::vector(Vetor& target, const char* const names[3], const Field& field) {
     for (int i = 0; i < 3; ++i) {
@@ -136,6 +156,14 @@ void SceneReader::warn(long before, const char* format, ...) {
 }
 
 // Past the limit a warning is only counted: no position is worked out.
+void SceneReader::note(long before, const char* format, ...) {
+    if (warnings_ + notes_++ >= MAX_WARNINGS) return;
+    va_list args;
+    va_start(args, format);
+    report(before, "note", format, args);
+    va_end(args);
+}
+
 bool SceneReader::capped() {
     if (warnings_ < MAX_WARNINGS) return false;
     ++warnings_;

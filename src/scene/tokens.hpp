@@ -53,6 +53,14 @@ public:
 
     void error(long before, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void warn(long before, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // A remark that is no mistake: shown within the limit, not counted as a
+    // warning.
+    void note(long before, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // Whether anything but white space follows `at`; the line of the first
+    // token at or after `before`.
+    bool moreText(long at) const;
+    long lineOf(long before);
+    int warnings() const { return warnings_; }
 
     // Rows (a light, a pigment, a count ...) as read, for the hint that
     // points at a row that broke the file's one-row-per-line layout.
@@ -83,6 +91,7 @@ private:
     long firstNonBlank(long at) const;
     void skipBlanks();
     void failed(int result, long before, const char* expected, const Field& field);
+    void nonFinite(long before, double value, const Field& field);
     void firstFailure();
     void flushStuck(bool byWord);
     bool capped();
@@ -121,6 +130,17 @@ private:
     long rowStart_ = 0;
     bool failedOnce_ = false;
     std::string hint_;  // printed after the next diagnostic
+    int notes_ = 0;
+    // The row (owner and number) whose value was last said not to be finite.
+    const char* nonFiniteOwner_ = nullptr;
+    int nonFiniteRow_ = -1;
 };
+
+// Objects that can never be hit or are drawn smaller than written, each
+// said at its row (`starts`: where each object's row begins).
+void checkObjects(SceneReader& reader, const std::vector<long>& starts);
+// Text after the last row the counts ask for, said with the objects
+// count's line (`countAt`: where that count was read from).
+void checkTrailingText(SceneReader& reader, long countAt, int count);
 
 }  // namespace fotolume

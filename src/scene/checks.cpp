@@ -1,0 +1,94 @@
+// Mistakes that reading alone lets pass in silence: text past the last row
+// the counts ask for, and objects that can never be seen or are drawn
+// smaller than written. Each is said at its line; nothing read changes.
+#include <cmath>
+
+#include "geometry/geometry.hpp"
+#include "scene/tokens.hpp"
+
+namespace fotolume {
+
+namespace {
+
+// Below this share of its radius a sphere is said to be drawn visibly
+// smaller: the drawn radius is sqrt(r^2 - MIN_DISCRIMINANT).
+constexpr double VISIBLE_SHARE = 0.9;
+
+void checkSphere(SceneReader& reader, int i, long start) {
+    const double r = objectRadius[i];
+    if (!(r * r >= MIN_DISCRIMINANT)) {
+        reader.warn(start,
+                    "object %d (sphere) can never be hit: a radius of %g is below %.4f, the "
+                    "least a ray can meet",
+                    i, r, std::sqrt(MIN_DISCRIMINANT));
+        return;
+    }
+    const double drawn = std::sqrt(r * r - MIN_DISCRIMINANT);
+    if (drawn < VISIBLE_SHARE * std::fabs(r))
+        reader.note(start,
+                    "object %d (sphere) of radius %g is drawn with radius %.3g, %.0f%% of it "
+                    "(rays must cross a sphere by more than a small margin)",
+                    i, r, drawn, 100.0 * drawn / std::fabs(r));
+}
+
+void checkTriangle(SceneReader& reader, int i, long start) {
+    const Vetor& a = objectPointA[i];
+    const Vetor& b = objectPointB[i];
+    const Vetor& c = objectPointC[i];
+    const Vetor normal = cross(subtract(b, a), subtract(c, a));
+    if (normal[0] != 0.0 || normal[1] != 0.0 || normal[2] != 0.0) return;
+    const bool twoEqual = (a[0] == b[0] && a[1] == b[1] && a[2] == b[2]) ||
+                          (a[0] == c[0] && a[1] == c[1] && a[2] == c[2]) ||
+                          (b[0] == c[0] && b[1] == c[1] && b[2] == c[2]);
+    reader.warn(start, "object %d (triangle) can never be hit: %s", i,
+                twoEqual ? "two of its corners are the same point"
+                         : "its three corners lie on one line");
+}
+
+void checkDisc(SceneReader& reader, int i, long start) {
+    const Vetor& n = objectPointB[i];
+    if (n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0)
+        reader.warn(start, "object %d (disc) can never be hit: its normal is (0, 0, 0)", i);
+    else if (!(objectRadius[i] > 0.0))
+        reader.warn(start, "object %d (disc) can never be hit: its radius %g is not above 0", i,
+                    objectRadius[i]);
+}
+
+bool finite(const Vetor& v) {
+    return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
+}
+
+}  // namespace
+
+void checkObjects(SceneReader& reader, const std::vector<long>& starts) {
+    for (int i = 0; i < objectCount && i < static_cast<int>(starts.size()); ++i) {
+        // A value that is not finite was said where it was read.
+        if (!finite(objectPointA[i]) || !finite(objectPointB[i]) || !finite(objectPointC[i]) ||
+            !std::isfinite(objectRadius[i]))
+            continue;
+        switch (objectType[i]) {
+        case ObjectType::Sphere:
+            checkSphere(reader, i, starts[i]);
+            break;
+        case ObjectType::Triangle:
+            checkTriangle(reader, i, starts[i]);
+            break;
+        case ObjectType::Disc:
+            checkDisc(reader, i, starts[i]);
+            break;
+        case ObjectType::Unknown:
+            break;
+        }
+    }
+}
+
+void checkTrailingText(SceneReader& reader, long countAt, int count) {
+    const long end = reader.offset();
+    if (!reader.moreText(end)) return;
+    reader.warn(end,
+                "text after the last row the counts ask for is not read: does a count miss a "
+                "row? (the number of objects, %d, is on line %ld)",
+                count, reader.lineOf(countAt));
+}
+
+}  // namespace fotolume
