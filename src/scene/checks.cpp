@@ -61,6 +61,9 @@ bool finite(const Vetor& v) {
 }  // namespace
 
 void checkObjects(SceneReader& reader, const std::vector<long>& starts) {
+    // Values that failed to read are zeros: what follows from them is no
+    // news next to the diagnostic that pointed at the cause.
+    if (reader.wentWrong()) return;
     for (int i = 0; i < objectCount && i < static_cast<int>(starts.size()); ++i) {
         // A value that is not finite was said where it was read.
         if (!finite(objectPointA[i]) || !finite(objectPointB[i]) || !finite(objectPointC[i]) ||
@@ -84,7 +87,7 @@ void checkObjects(SceneReader& reader, const std::vector<long>& starts) {
 
 void checkTrailingText(SceneReader& reader, long countAt, int count) {
     const long end = reader.offset();
-    if (!reader.moreText(end)) return;
+    if (reader.wentWrong() || !reader.moreText(end)) return;
     reader.warn(end,
                 "text after the last row the counts ask for is not read: does a count miss a "
                 "row? (the number of objects, %d, is on line %ld)",

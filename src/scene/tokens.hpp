@@ -61,6 +61,9 @@ public:
     bool moreText(long at) const;
     long lineOf(long before);
     int warnings() const { return warnings_; }
+    // Whether a value failed to convert, a type word was unknown or the
+    // file ended early: then the rest of the text is no sign of a count.
+    bool wentWrong() const { return failedOnce_; }
 
     // Rows (a light, a pigment, a count ...) as read, for the hint that
     // points at a row that broke the file's one-row-per-line layout.

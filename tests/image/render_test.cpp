@@ -76,15 +76,21 @@ TEST(Render, ImagesMatchTheirRecordedChecksumsOnAnyNumberOfThreads) {
     EXPECT_GE(checked, 5 * 7);
 }
 
-// The bundled examples are what new users copy: none may warn.
+// The bundled examples are what new users copy, and the bench scenes are
+// measured: none may warn, in a render or under --check.
 TEST(Render, EveryExampleSceneRendersWithoutWarnings) {
     int scenes = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(test::sourcePath("scenes"))) {
-        if (entry.path().extension() != ".txt") continue;
-        pixels(entry.path().string(), 16, 12);
-        ++scenes;
+    for (const char* folder : {"scenes", "bench/scenes"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(test::sourcePath(folder))) {
+            if (entry.path().extension() != ".txt") continue;
+            pixels(entry.path().string(), 16, 12);
+            const test::RunResult check = test::runFotolume({"--check", entry.path().string()});
+            EXPECT_EQ(check.status, 0) << entry.path();
+            EXPECT_EQ(check.err, "");
+            ++scenes;
+        }
     }
-    EXPECT_GE(scenes, 4);
+    EXPECT_GE(scenes, 7);
 }
 
 // The pixels of the rectangle (left, top, width, height) of a full image's pixels.
