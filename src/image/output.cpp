@@ -41,7 +41,10 @@ void installCleanup() {
     for (int signal : CLEANUP_SIGNALS) {
         struct sigaction old {};
         sigaction(signal, nullptr, &old);
-        if (old.sa_handler == SIG_IGN) continue;  // nohup or a background job: keep ignoring it
+        // Only signals left at their default: an ignored one (nohup, a
+        // background job) stays ignored, and a host's handler (a test
+        // harness's timer) stays its own.
+        if ((old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL) continue;
         struct sigaction action {};
         action.sa_handler = removePendingAndDie;
         sigfillset(&action.sa_mask);  // one clean-up at a time
