@@ -1,0 +1,93 @@
+// Runs under the machine's limits: memory, threads and stack.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "driver/driver.hpp"
+#include "support/support.hpp"
+
+namespace fotolume {
+namespace {
+
+using test::runFotolume;
+
+std::string example() { return test::sourcePath("scenes/example.txt"); }
+
+// Memory that runs out anywhere, from start-up to the last pixel, is the
+// one message and status 1, never an abort; the previous image stays and no
+// temporary file is left. The limits sweep the range where start-up, reading
+// and rendering each run out. (AddressSanitizer needs far more address space
+// than these limits allow, so not under it.)
+TEST(CommandLine, RunningOutOfMemoryAnywhereIsReported) {
+#ifdef FOTOLUME_SANITIZED
+    GTEST_SKIP() << "a virtual-memory limit and AddressSanitizer do not mix";
+#endif
+    test::TempDir dir;
+    const std::string out = dir.write("out.ppm", "previous image");
+    int reported = 0, rendered = 0;
+    for (int kib = 5000; kib <= 9000; kib += 250) {
+        const test::RunResult run =
+            runFotolume({example(), out, "64", "48"}, "ulimit -v " + std::to_string(kib) + ";");
+        SCOPED_TRACE(std::to_string(kib) + " KiB: " + run.err);
+        if (run.status == 127) {  // the loader could not map the C library: not ours
+            EXPECT_NE(run.err.find("error while loading shared libraries"), std::string::npos);
+            continue;
+        }
+        if (run.status == EXIT_FAILURE_INPUT) {
+            EXPECT_EQ(run.err, "Memoria insuficiente\n");
+            EXPECT_EQ(test::readFile(out), "previous image");
+            ++reported;
+        } else {
+            EXPECT_EQ(run.status, EXIT_OK);
+            EXPECT_EQ(test::readFile(out).size(), 13u + 64 * 48 * 3);  // "P6\n64 48\n255\n"
+            dir.write("out.ppm", "previous image");
+            ++rendered;
+        }
+        EXPECT_EQ(test::listing(dir), "out.ppm");
+    }
+    EXPECT_GT(reported, 0);
+    EXPECT_GT(rendered, 0);
+
+    // Where one thread fits, more threads than fit never fail the run: it
+    // goes on with those that fit and says how many, with the same bytes.
+    const std::string reference =
+        runFotolume({"-t", "1", "--samples", "2", example(), "-", "160", "120"}).out;
+    int shortened = 0;
+    for (int kib = 10000; kib <= 60000; kib += 2500) {
+        const test::RunResult run =
+            runFotolume({"-t", "4", "--samples", "2", example(), out, "160", "120"},
+                        "ulimit -v " + std::to_string(kib) + ";");
+        SCOPED_TRACE(std::to_string(kib) + " KiB: " + run.err);
+        EXPECT_EQ(run.status, EXIT_OK);
+        const bool said =
+            run.err.rfind("fotolume: memory or threads ran short: traced on ", 0) == 0;
+        EXPECT_TRUE(run.err.empty() || said);
+        shortened += said;
+        EXPECT_EQ(test::readFile(out), reference);
+    }
+    EXPECT_GT(shortened, 0);
+}
+
+// A small stack (ulimit -s 64) is enough on every path: nothing large lives
+// on it, on the main thread or the render threads.
+TEST(CommandLine, SmallStacksSuffice) {
+#ifdef FOTOLUME_SANITIZED
+    GTEST_SKIP() << "the sanitizers' own frames need larger stacks";
+#endif
+    test::TempDir dir;
+    for (const char* threads : {"1", "3"}) {
+        const test::RunResult run = runFotolume(
+            {"-t", threads, "--samples", "3", test::sourcePath("bench/scenes/recursion.txt"),
+             dir.path("out.png"), "64", "48"},
+            "ulimit -s 64;");
+        EXPECT_EQ(run.status, EXIT_OK) << run.err;
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+}  // namespace
+}  // namespace fotolume

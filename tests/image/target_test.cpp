@@ -1,0 +1,187 @@
+// Where an image name leads: descriptors, links, folders and files that
+// cannot be replaced, and the temporary files killed runs left. Runs the
+// built binary.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/driver.hpp"
+#include "support/support.hpp"
+
+namespace fotolume {
+namespace {
+
+const std::string kOld = "P6\n1 1\n255\nold";
+
+std::string example() { return test::sourcePath("scenes/example.txt"); }
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+// Names that lead somewhere other than a plain file: descriptors by path
+// are written in place whatever they are open on; link loops and chains the
+// kernel will not follow are refused before rendering, and no link is
+// replaced; an empty name is refused at once.
+TEST(ReplaceImage, NamesThatLeadElsewhere) {
+    test::TempDir dir;
+    const std::string bin = quoted(FOTOLUME_BINARY) + " -q " + quoted(example());
+    ASSERT_EQ(test::runFotolume({example(), dir.path("good.ppm"), "8", "6"}).status, EXIT_OK);
+    const std::string good = test::readFile(dir.path("good.ppm"));
+    const std::string got = quoted(dir.path("got.ppm"));
+    const std::string piped[] = {
+        bin + " /dev/fd/3 8 6 3>&1 >/dev/null | cat > " + got,
+        bin + " /dev/stderr 8 6 2>&1 >/dev/null | cat > " + got,
+        bin + " /proc/self/fd/4 8 6 4>&1 >/dev/null | cat > " + got,
+        "bash -c '" + bin + " >(cat > " + got + ") 8 6; wait'",
+    };
+    for (const std::string& command : piped) {
+        std::remove(dir.path("got.ppm").c_str());
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        for (int i = 0; i < 200 && test::readFile(dir.path("got.ppm")) != good; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // >(...) ends late
+        EXPECT_EQ(test::readFile(dir.path("got.ppm")), good) << command;
+    }
+    std::remove(dir.path("got.ppm").c_str());
+
+    ASSERT_EQ(symlink("b2", dir.path("a2").c_str()), 0);
+    ASSERT_EQ(symlink("a2", dir.path("b2").c_str()), 0);
+    dir.write("end.ppm", kOld);
+    ASSERT_EQ(symlink("end.ppm", dir.path("chain0").c_str()), 0);
+    for (int i = 1; i <= 45; ++i)
+        ASSERT_EQ(symlink(("chain" + std::to_string(i - 1)).c_str(),
+                          dir.path("chain" + std::to_string(i)).c_str()),
+                  0);
+    const std::string before = test::listing(dir);
+    for (const std::string name : {"a2", "b2", "chain45"}) {
+        const test::RunResult run = test::runFotolume({example(), dir.path(name), "8", "6"});
+        EXPECT_EQ(run.status, EXIT_FAILURE_INPUT) << name;
+        EXPECT_EQ(run.out, "Can't open file " + dir.path(name) + " \n");
+        EXPECT_EQ(run.err,
+                  "Can't write file " + dir.path(name) + ": Too many levels of symbolic links\n");
+    }
+    for (const std::string name : {"a2", "b2", "chain1", "chain20", "chain45"}) {
+        struct stat info {};
+        ASSERT_EQ(lstat(dir.path(name).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode)) << name;
+    }
+    EXPECT_EQ(test::readFile(dir.path("end.ppm")), kOld);
+    EXPECT_EQ(test::listing(dir), before);
+
+    const test::RunResult empty = test::runFotolume({example(), "", "8", "6"});
+    EXPECT_EQ(empty.status, EXIT_FAILURE_INPUT);
+    EXPECT_EQ(empty.out, "Can't open file  \n");
+    EXPECT_EQ(empty.err, "Can't write file : No such file or directory\n");
+}
+
+// Images whose replacement is impossible are found before rendering: one
+// the user may write is written in place with a warning; what cannot be
+// written at all is refused, naming the folder when it is the cause. Runs
+// as the unprivileged user 'nobody' (so only where the tests run as root).
+TEST(ReplaceImage, ImagesThatCannotBeReplacedAreWrittenInPlace) {
+    if (geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0)
+        GTEST_SKIP() << "needs root, to run as another user";
+    test::TempDir dir;
+    const std::string folder = dir.path("shut"), sticky = dir.path("sticky");
+    ASSERT_EQ(chmod(dir.path("").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(sticky.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
+    const std::string scene = dir.write("scene.txt", test::readFile(example()));
+    ASSERT_EQ(chmod(scene.c_str(), 0644), 0);
+    const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    const struct {
+        std::string image;
+        int status;
+        std::string err;
+    } rows[] = {
+        {folder + "/open.ppm", EXIT_OK,
+         "fotolume: warning: " + folder +
+             "/open.ppm cannot be replaced safely (Permission "
+             "denied: the folder " +
+             folder +
+             " may not be written), so it is written in place: a "
+             "failure could leave it incomplete\n"},
+        {sticky + "/theirs.ppm", EXIT_OK,
+         "fotolume: warning: " + sticky +
+             "/theirs.ppm cannot be replaced safely (in the sticky "
+             "folder " +
+             sticky +
+             " only its owner may replace it), so it is written in place: a "
+             "failure could leave it incomplete\n"},
+        {folder + "/new.ppm", EXIT_FAILURE_INPUT,
+         "Can't write file " + folder + "/new.ppm: Permission denied: the folder " + folder +
+             " may not be written\n"},
+        {folder + "/closed.ppm", EXIT_FAILURE_INPUT,
+         "Can't write file " + folder +
+             "/closed.ppm: Permission denied; the existing file was "
+             "left unchanged\n"},
+    };
+    for (const char* name : {"/open.ppm", "/closed.ppm"}) {
+        dir.write(std::string("shut") + name, kOld);
+        ASSERT_EQ(chmod((folder + name).c_str(), name[1] == 'o' ? 0666 : 0644), 0);
+    }
+    dir.write("sticky/theirs.ppm", kOld);
+    ASSERT_EQ(chmod((sticky + "/theirs.ppm").c_str(), 0666), 0);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.image);
+        const test::RunResult run = test::runFotolume({scene, row.image, "8", "6"}, nobody + "env");
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_EQ(run.err, row.err);
+        if (row.status == EXIT_OK) {
+            EXPECT_EQ(test::readFile(row.image).size(), 11u + 8 * 6 * 3);
+        }
+    }
+    EXPECT_EQ(test::readFile(folder + "/closed.ppm"), kOld);
+    EXPECT_FALSE(test::exists(folder + "/new.ppm"));
+
+    // A file mounted on another: renaming over it is impossible (EBUSY).
+    const std::string mounted = dir.write("mounted.ppm", kOld);
+    const std::string volume = dir.write("volume.ppm", kOld);
+    const std::string inside = "unshare -m sh -c 'mount --bind " + quoted(volume) + " " +
+                               quoted(mounted) + " && exec \"$0\" \"$@\"' ";
+    if (std::system(("unshare -m true 2>/dev/null")) != 0) return;
+    const test::RunResult run = test::runFotolume({scene, mounted, "8", "6"}, inside);
+    EXPECT_EQ(run.status, EXIT_OK) << run.err;
+    EXPECT_EQ(run.err, "fotolume: warning: " + mounted +
+                           " cannot be replaced safely (a file is "
+                           "mounted on it), so it is written in place: a failure could leave it "
+                           "incomplete\n");
+    EXPECT_EQ(test::readFile(volume).size(), 11u + 8 * 6 * 3);
+}
+
+// A temporary file left by a killed run (SIGKILL, a power cut) is removed
+// by the next run into the same image, with a line saying so; one a live
+// run holds locked is left alone.
+TEST(ReplaceImage, StaleTemporaryFilesAreRemoved) {
+    test::TempDir dir;
+    dir.write("out.ppm", kOld);
+    const std::string stale = dir.write(".out.ppm.AbC123", "half an image");
+    const std::string live = dir.write(".out.ppm.LiVe99", "being written");
+    const std::string other = dir.write(".other.ppm.XyZ789", "another image's");
+    for (const std::string& file : {stale, live, other})
+        ASSERT_EQ(std::system(("touch -d '1 hour ago' " + quoted(file)).c_str()), 0);
+    const int held = open(live.c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const test::RunResult run = test::runFotolume({example(), dir.path("out.ppm"), "8", "6"});
+    close(held);
+    EXPECT_EQ(run.status, EXIT_OK);
+    EXPECT_EQ(run.err, "fotolume: removed " + stale +
+                           ", an incomplete image left by a run that was killed\n");
+    EXPECT_EQ(test::listing(dir), ".other.ppm.XyZ789 .out.ppm.LiVe99 out.ppm");
+}
+
+}  // namespace
+}  // namespace fotolume

@@ -1,0 +1,190 @@
+// What the reader says about broken scenes, and about mistakes that break
+// no token.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "scene/scene.hpp"
+#include "support/support.hpp"
+
+namespace fotolume {
+namespace {
+
+using test::kWorkedExample;
+using test::loadScene;
+
+// The worked example with one piece of text replaced.
+std::string edited(const std::string& from, const std::string& to) {
+    std::string scene = kWorkedExample;
+    scene.replace(scene.find(from), from.size(), to);
+    return scene;
+}
+
+// Broken scenes as users break them: the first diagnostic names the token
+// reading stuck on and how many values that cost, a note points at the row
+// that broke the one-row-per-line layout (never in a file laid out
+// otherwise), and the end says what was read and that nothing will show.
+TEST(SceneReader, BrokenScenesLeadToTheCause) {
+    const std::string nothing =
+        "scene: warning: no objects were read, so the image will be only the background color\n";
+    std::string oneLine = edited("1 0.7", "1 0,75");
+    for (char& c : oneLine)
+        if (c == '\n') c = ' ';
+    const struct {
+        const char* name;
+        std::string text;
+        std::string expected;
+    } rows[] = {
+        {"a value missing on line 7", edited("1 1 1 1 0 0\n", "1 1 1 1 0\n"),
+         "scene:9:1: warning: expected an integer for the number of pigments, found 'solid'; "
+         "reading stuck on this token, so it and every value after it (3 in all) were not read "
+         "and keep their start value, 0\n"
+         "scene:7:1: note: light 1 runs on to line 8, while the rows before it each fill one "
+         "line: a value is probably missing from line 7\n" +
+             nothing + "scene: note: read 2 lights, 0 pigments, 0 finishes and 0 objects\n"},
+        {"an extra value on line 7", edited("1 1 1 1 0 0\n", "1 1 1 1 0 0 0\n"),
+         "scene:9:1: warning: expected a real number for ambient of finish 0, found 'solid'; "
+         "reading stuck on this token, so it and every value after it (15 in all) were not read "
+         "and keep their start value, 0\n"
+         "scene:7:1: note: light 1 ends before the end of line 7, while the rows before it each "
+         "fill one line: line 7 probably holds an extra value\n" +
+             nothing + "scene: note: read 2 lights, 0 pigments, 2 finishes and 0 objects\n"},
+        {"a decimal comma", edited("1 0.7", "1 0,75"),
+         "scene:12:4: warning: expected a real number for specular of finish 0, found ',75'; "
+         "reading stuck on this token, so it and every value after it (6 in all) were not read "
+         "and keep their start value, 0\n" +
+             nothing + "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects\n"},
+        {"the same, all on one line: no layout note", oneLine,
+         "scene:1:112: warning: expected a real number for specular of finish 0, found ',75'; "
+         "reading stuck on this token, so it and every value after it (6 in all) were not read "
+         "and keep their start value, 0\n" +
+             nothing + "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects\n"},
+        {"a capital type word", edited("solid", "Solid"),
+         "scene:9:1: warning: unknown pigment type 'Solid' for pigment 0 (expected solid, checker "
+         "or gradient); no values are read for this row\n"
+         "scene:9:7: warning: unknown pigment type '1' for pigment 1 (expected solid, checker or "
+         "gradient); no values are read for this row\n" +
+             nothing + "scene: note: read 2 lights, 2 pigments, 0 finishes and 0 objects\n"},
+        {"a word that a type word takes", edited("0 0 sphere 0 0 0 1", "0 0 sphere 0 0 0 x"),
+         "scene:14:18: warning: expected a real number for the radius of object 0 (sphere), "
+         "found 'x'; reading stuck on this token until a type word took it, so it and the 2 "
+         "values after it were not read and keep their start value, 0\n"
+         "scene:14:18: warning: unknown object type 'x' for object 1 (expected sphere, triangle "
+         "or disc); no values are read for this row\n"
+         "scene: note: read 2 lights, 2 pigments, 1 finish and 2 objects\n"},
+        {"no objects", edited("2\n0 0 sphere 0 0 0 1\n1 0 disc 0 -1 0 5 0 1 0\n", "0\n"),
+         nothing + "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        bool accepted = false;
+        EXPECT_EQ(loadScene(row.text, 4, 3, &accepted), row.expected);
+        EXPECT_TRUE(accepted);
+    }
+}
+
+// Mistakes that no token reveals, each said at its line, by a render and by
+// --check alike: a render goes on (status 0) with the same image as before;
+// --check writes nothing and exits 1 on a warning (0 on a note alone). A
+// file laid out freely gets no layout note; a clean one gets nothing.
+TEST(SceneReader, SilentMistakesAreSaidAtTheirLine) {
+    const std::string summary = "scene: note: read 2 lights, 2 pigments, 1 finish and 2 objects\n";
+    std::string freeLayout = edited("sphere 0 0 0 1", "sphere 0 0 0 0.03");
+    for (char& c : freeLayout)
+        if (c == '\n') c = ' ';
+    std::string oneValuePerLine = kWorkedExample;
+    for (char& c : oneValuePerLine)
+        if (c == ' ') c = '\n';
+    const struct {
+        const char* name;
+        std::string text;
+        std::string expected;
+        int checkStatus;
+    } rows[] = {
+        {"a row past the count", std::string(kWorkedExample) + "0 0 sphere 2 0 0 1\n",
+         "scene:16:1: warning: text after the last row the counts ask for is not read: does a "
+         "count miss a row? (the number of objects, 2, is on line 13)\n" +
+             summary,
+         1},
+        {"a finish that lost its ior", edited("1 0.7 0.3 20 0 0 1", "1 0.7 0.3 20 0 0"),
+         "scene:14:3: warning: text after the last row the counts ask for is not read: does a "
+         "count miss a row? (the number of objects, 0, is on line 14)\n"
+         "scene: warning: no objects were read, so the image will be only the background color\n"
+         "scene:12:1: note: finish 0 runs on to line 13, while the rows before it each fill one "
+         "line: a value is probably missing from line 12\n"
+         "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects\n",
+         1},
+        {"nan in an object", edited("sphere 0 0 0 1", "sphere 0 nan 0 1"),
+         "scene:14:14: warning: centre y of object 0 (sphere) is nan, not a finite number, so "
+         "object 0 cannot render sensibly\n" +
+             summary,
+         1},
+        {"inf twice in one light", edited("10 10 10 1 1 1", "10 inf 10 1 -inf 1"),
+         "scene:7:4: warning: position y of light 1 is inf, not a finite number, so light 1 "
+         "cannot render sensibly\n" +
+             summary,
+         1},
+        {"a sphere too small to hit", edited("sphere 0 0 0 1", "sphere 0 0 0 0.03"),
+         "scene:14:1: warning: object 0 (sphere) can never be hit: a radius of 0.03 is below "
+         "0.0316, the least a ray can meet\n" +
+             summary,
+         1},
+        {"a small sphere drawn smaller", edited("sphere 0 0 0 1", "sphere 0 0 0 0.05"),
+         "scene:14:1: note: object 0 (sphere) of radius 0.05 is drawn with radius 0.0387, 77% of "
+         "it (rays must cross a sphere by more than a small margin)\n",
+         0},
+        {"a triangle with two equal corners",
+         edited("sphere 0 0 0 1", "triangle 0 0 0 0 0 0 1 1 1"),
+         "scene:14:1: warning: object 0 (triangle) can never be hit: two of its corners are the "
+         "same point\n" +
+             summary,
+         1},
+        {"a triangle on a line", edited("sphere 0 0 0 1", "triangle 0 0 0 1 2 3 2 4 6"),
+         "scene:14:1: warning: object 0 (triangle) can never be hit: its three corners lie on "
+         "one line\n" +
+             summary,
+         1},
+        {"a disc without a normal", edited("5 0 1 0", "5 0 0 0"),
+         "scene:15:1: warning: object 1 (disc) can never be hit: its normal is (0, 0, 0)\n" +
+             summary,
+         1},
+        {"free layout: the warning, no layout note", freeLayout,
+         "scene:1:130: warning: object 0 (sphere) can never be hit: a radius of 0.03 is below "
+         "0.0316, the least a ray can meet\n" +
+             summary,
+         1},
+        {"one value a line, clean", oneValuePerLine, "", 0},
+    };
+    test::TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        bool accepted = false;
+        EXPECT_EQ(loadScene(row.text, 4, 3, &accepted), row.expected);
+        EXPECT_TRUE(accepted);
+        const std::string scene = dir.write("scene", row.text);
+        std::string said = row.expected;
+        for (std::size_t at = 0; (at = said.find("scene", at)) != std::string::npos;
+             at += scene.size())
+            said.replace(at, 5, scene);
+        const test::RunResult check = test::runFotolume({"--check", scene});
+        EXPECT_EQ(check.status, row.checkStatus);
+        EXPECT_EQ(check.err, said);
+        EXPECT_EQ(check.out, "");
+        EXPECT_EQ(test::listing(dir), "scene");
+        const test::RunResult render = test::runFotolume({scene, dir.path("out.ppm"), "8", "6"});
+        EXPECT_EQ(render.status, 0);
+        EXPECT_EQ(render.err, said);
+        std::remove(dir.path("out.ppm").c_str());
+    }
+    // The row past the count changes nothing in the image.
+    const std::string scene = dir.write("scene", rows[0].text);
+    EXPECT_EQ(test::runFotolume({scene, "-", "8", "6"}).out,
+              test::runFotolume({dir.write("clean", kWorkedExample), "-", "8", "6"}).out);
+}
+
+}  // namespace
+}  // namespace fotolume
