@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -52,6 +53,8 @@ void printHelp() {
         "                        image (0-based) and write them as an image of that size,\n"
         "                        the same pixels as the full image's\n"
         "  -q, --quiet           no progress line, even on a terminal\n"
+        "      --stats           after the render, say where its time went: seconds of each\n"
+        "                        phase, rays by kind, boxes and objects tested, rays a second\n"
         "      --check           read and check SCENE only: print what a render would say\n"
         "                        about it, trace nothing, write no file; status 0 when there\n"
         "                        is no warning, 1 otherwise\n"
@@ -146,6 +149,26 @@ bool sameFile(const char* scene, const char* image) {
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Where the render's time went, on standard error.
+void printStats(double reading, const RenderReport& report) {
+    const TraceCounts& c = report.counts;
+    const long long rays = c.primary + c.samples + c.shadow + c.reflected + c.refracted;
+    std::fprintf(stderr,
+                 "fotolume: statistics\n"
+                 "  seconds: %.3f reading, %.3f building the search, %.3f tracing (%d thread%s), "
+                 "%.3f writing\n"
+                 "  rays: %lld primary, %lld anti-aliasing samples, %lld shadow, %lld reflected, "
+                 "%lld refracted; %lld in all\n"
+                 "  tested: %lld boxes, %lld objects; %.1f boxes and %.1f objects a ray\n"
+                 "  speed: %.2f million rays a second of tracing\n",
+                 reading, report.building, report.tracing, report.threads,
+                 report.threads == 1 ? "" : "s", report.writing, c.primary, c.samples, c.shadow,
+                 c.reflected, c.refracted, rays, c.boxes, c.objects,
+                 rays > 0 ? static_cast<double>(c.boxes) / rays : 0.0,
+                 rays > 0 ? static_cast<double>(c.objects) / rays : 0.0,
+                 report.tracing > 0.0 ? rays / report.tracing / 1e6 : 0.0);
+}
+
 // Reads the scene as a render would (camera included, for a 1 x 1 image),
 // says what a render would say, and traces nothing.
 int checkScene(const char* sceneName) {
@@ -207,18 +230,25 @@ int runFotolume(int argc, char** argv) {
                      printable(imageName).c_str(), printable(sceneName).c_str());
         return EXIT_FAILURE_INPUT;
     }
+    const auto readingStarts = std::chrono::steady_clock::now();
     if (readScene(sceneName) != ReadStatus::Ok) return EXIT_FAILURE_INPUT;
+    const double reading =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - readingStarts).count();
 
     warnAboutName(line, imageName);
     ImageFile image;
     if (!image.open(imageName)) return EXIT_FAILURE_INPUT;
     settings.threads = line.threads > 0 ? line.threads : availableCpus();
     settings.progress = !line.quiet && isatty(STDERR_FILENO);
+    RenderReport report;
+    settings.report = &report;
     if (writeImage(image, settings) != WriteStatus::Ok) {
         image.commit();  // reports the error and removes the temporary file
         return EXIT_FAILURE_INPUT;
     }
-    return image.commit() ? EXIT_OK : EXIT_FAILURE_INPUT;
+    if (!image.commit()) return EXIT_FAILURE_INPUT;
+    if (line.stats) printStats(reading, report);
+    return EXIT_OK;
 }
 
 }  // namespace fotolume

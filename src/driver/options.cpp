@@ -127,6 +127,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
             line.quiet = true;
         } else if (word == "--check") {
             line.check = true;
+        } else if (word == "--stats") {
+            line.stats = true;
         } else {
             line.bad = "unknown option '" + printable(word) + "'";
             return line;

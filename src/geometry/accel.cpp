@@ -13,6 +13,23 @@ using namespace detail;
 
 namespace {
 
+// The scan's result: the least distance, and of equal ones the lowest row.
+inline void consider(double t, int row, double& best, int& bestRow) {
+    if (bestRow < 0 || t < best || (t == best && row < bestRow)) {
+        best = t;
+        bestRow = row;
+    }
+}
+
+bool usable(const double o[3], const double d[3]) {
+    if (!finite3(o) || !finite3(d)) return false;
+    const double dd = dot3(d, d);
+    if (!(dd > 0.5 && dd < 2.0)) return false;
+    for (int k = 0; k < 3; ++k)
+        if (std::fabs(o[k]) > accel.originLimit) return false;
+    return true;
+}
+
 // Entry distance of the ray into the box, or false when the box is missed
 // or lies wholly behind the origin. A zero direction component makes its
 // slab distances infinite (origin outside: the box is missed) or NaN (origin
@@ -31,21 +48,44 @@ inline bool enterBox(const Node& node, const double o[3], const double inv[3], d
     return true;
 }
 
-// The scan's result: the least distance, and of equal ones the lowest row.
-inline void consider(double t, int row, double& best, int& bestRow) {
-    if (bestRow < 0 || t < best || (t == best && row < bestRow)) {
-        best = t;
-        bestRow = row;
+// The hierarchy, the child on the ray's side first; a box whose entry lies
+// beyond the best hit so far holds no nearer one and is skipped.
+void searchHierarchy(const double o[3], const double d[3], double& best, int& bestRow) {
+    const double inv[3] = {1.0 / d[0], 1.0 / d[1], 1.0 / d[2]};
+    // A tree over n objects has fewer than 2n nodes, however unbalanced.
+    int stack[2 * MAX_OBJECTS + 2];
+    int top = 0;
+    stack[top++] = 0;
+    double t;
+    int boxes = 0;    // counted here and added once: the thread-local sum
+    int objects = 0;  // is a memory access, a local a register
+    while (top > 0) {
+        const Node& node = accel.nodes[stack[--top]];
+        ++boxes;
+        double entry;
+        if (!enterBox(node, o, inv, entry)) continue;
+        if (bestRow >= 0 && entry > best) continue;
+        if (node.count > 0) {
+            objects += node.count;
+            for (int i = node.first; i < node.first + node.count; ++i) {
+                const int row = accel.order[i];
+                if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
+            }
+            continue;
+        }
+        const int firstChild = static_cast<int>(&node - accel.nodes.data()) + 1;
+        const int secondChild = node.first;
+        // Visit the child on the ray's side first, so `best` shrinks early.
+        if (d[node.axis] >= 0) {
+            stack[top++] = secondChild;
+            stack[top++] = firstChild;
+        } else {
+            stack[top++] = firstChild;
+            stack[top++] = secondChild;
+        }
     }
-}
-
-bool usable(const double o[3], const double d[3]) {
-    if (!finite3(o) || !finite3(d)) return false;
-    const double dd = dot3(d, d);
-    if (!(dd > 0.5 && dd < 2.0)) return false;
-    for (int k = 0; k < 3; ++k)
-        if (std::fabs(o[k]) > accel.originLimit) return false;
-    return true;
+    traceCounts.boxes += boxes;
+    traceCounts.objects += objects;
 }
 
 void winnerNormal(int row, double t, const double o[3], const double d[3], Vetor& hitNormal) {
@@ -73,6 +113,16 @@ void winnerNormal(int row, double t, const double o[3], const double d[3], Vetor
 
 }  // namespace
 
+void TraceCounts::add(const TraceCounts& other) {
+    primary += other.primary;
+    samples += other.samples;
+    shadow += other.shadow;
+    reflected += other.reflected;
+    refracted += other.refracted;
+    boxes += other.boxes;
+    objects += other.objects;
+}
+
 void prepareSearch() {
     if (accel.version != sceneVersion) buildAcceleration();
 }
@@ -87,39 +137,11 @@ double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex
     double best = NO_HIT;
     int bestRow = -1;
     double t;
+    traceCounts.objects += static_cast<long long>(accel.always.size());
     for (int row : accel.always)
         if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
 
-    if (!accel.nodes.empty()) {
-        const double inv[3] = {1.0 / d[0], 1.0 / d[1], 1.0 / d[2]};
-        // A tree over n objects has fewer than 2n nodes, however unbalanced.
-        int stack[2 * MAX_OBJECTS + 2];
-        int top = 0;
-        stack[top++] = 0;
-        while (top > 0) {
-            const Node& node = accel.nodes[stack[--top]];
-            double entry;
-            if (!enterBox(node, o, inv, entry)) continue;
-            if (bestRow >= 0 && entry > best) continue;
-            if (node.count > 0) {
-                for (int i = node.first; i < node.first + node.count; ++i) {
-                    const int row = accel.order[i];
-                    if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
-                }
-                continue;
-            }
-            const int firstChild = static_cast<int>(&node - accel.nodes.data()) + 1;
-            const int secondChild = node.first;
-            // Visit the child on the ray's side first, so `best` shrinks early.
-            if (d[node.axis] >= 0) {
-                stack[top++] = secondChild;
-                stack[top++] = firstChild;
-            } else {
-                stack[top++] = firstChild;
-                stack[top++] = secondChild;
-            }
-        }
-    }
+    if (!accel.nodes.empty()) searchHierarchy(o, d, best, bestRow);
 
     hitIndex = bestRow;
     if (bestRow < 0) {

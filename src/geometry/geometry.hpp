@@ -44,6 +44,20 @@ double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex
 double intersectSceneLinear(const Vetor& origin, const Vetor& direction, int& hitIndex,
                             Vetor& hitNormal);
 
+// What a thread's rays cost, counted as they are traced (an increment
+// each: no measurable cost) and summed over the threads after a render.
+struct TraceCounts {
+    long long primary = 0;    // one ray through a pixel's centre
+    long long samples = 0;    // a ray of a pixel's anti-aliasing grid
+    long long shadow = 0;     // towards a light
+    long long reflected = 0;  // mirror rays
+    long long refracted = 0;  // rays through glass
+    long long boxes = 0;      // hierarchy boxes tested
+    long long objects = 0;    // object tests
+    void add(const TraceCounts& other);
+};
+inline thread_local TraceCounts traceCounts;
+
 // Builds the acceleration structure now if the scene changed (sceneVersion).
 // Call before searching from several threads: after it, searches only read
 // shared state.

@@ -142,6 +142,15 @@ void discardPendingImage();
 
 enum class ImageFormat { Ppm, Png };
 
+// What a render did, for --stats.
+struct RenderReport {
+    double building = 0.0;  // seconds building the search structure
+    double tracing = 0.0;   // seconds from the first ray to the last pixel, less writing
+    double writing = 0.0;   // seconds the writer spent encoding and writing
+    int threads = 0;        // threads that traced
+    TraceCounts counts;     // summed over the threads
+};
+
 struct RenderSettings {
     int threads = 1;        // 1: traced on the calling thread, no other thread
     // Fewer threads than asked could be started, or some ran out of memory:
@@ -150,6 +159,7 @@ struct RenderSettings {
     bool progress = false;  // a progress line on standard error (a terminal)
     Frame frame;            // region empty (0 x 0): the whole image
     ImageFormat format = ImageFormat::Ppm;
+    RenderReport* report = nullptr;  // filled in when given
 };
 
 // Turns rows of pixels (three bytes each, top row first) into an image file

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <new>
@@ -121,10 +122,14 @@ public:
         allocationMayFail = false;
     }
 
+    // The workers' counts, summed as each ends (with stop(), all have).
+    const TraceCounts& counts() const { return counts_; }
+
     // The threads that traced to the end (the calling thread when none did).
     int threadsUsed() const { return std::max(1, started_ - failed_); }
-    // Encodes every chunk in order; false on a write error.
-    bool write(Encoder& encoder, Progress& progress) {
+    // Encodes every chunk in order; false on a write error. `writing`
+    // receives the seconds spent in the encoder.
+    bool write(Encoder& encoder, Progress& progress, double& writing) {
         const long long pixels = static_cast<long long>(frame_.region.width) * frame_.region.height;
         long long done = 0;
         bool ok = true;
@@ -133,7 +138,9 @@ public:
             unsigned char* bytes = &buffers_[slot * 3 * chunk_];
             const Tile tile = tiling_.tile(chunk);
             if (!awaitChunk(chunk, slot)) renderTile(rays_, frame_, tile, bytes);
+            const auto before = std::chrono::steady_clock::now();
             ok = encoder.pixels(bytes, tile.rows * tile.cols);
+            writing += std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 ready_[slot] = -1;
@@ -176,6 +183,7 @@ private:
                                next_ < written_ + slots_;
                     });
                     if (stopping_ || (retry_.empty() && next_ >= chunks_)) {
+                        counts_.add(traceCounts);
                         --live_;
                         chunkReady_.notify_all();
                         return;
@@ -200,6 +208,7 @@ private:
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (chunk >= 0) retry_.push_back(chunk);  // room reserved: no allocation
+                counts_.add(traceCounts);
                 --live_;
                 ++failed_;
             }
@@ -232,12 +241,21 @@ private:
     std::condition_variable slotFree_;
     long long next_ = 0;        // next chunk to hand out
     std::vector<long long> retry_;  // chunks given back by workers that ran out of memory
+    TraceCounts counts_;
     int live_ = 0;     // workers still tracing
     int started_ = 0;  // workers started
     int failed_ = 0;   // workers that ran out of memory
     long long written_ = 0;  // chunks written so far
     bool stopping_ = false;
 };
+
+}  // namespace
+
+namespace {
+
+double since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 }  // namespace
 
@@ -248,16 +266,32 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
         settings.format == ImageFormat::Png ? makePngEncoder(out) : makePpmEncoder(out);
     if (!encoder->begin(frame.region.width, frame.region.height)) return WriteStatus::WriteError;
 
+    RenderReport report;
+    auto start = std::chrono::steady_clock::now();
     prepareSearch();  // shared, read-only state before any thread searches
+    report.building = since(start);
     const PrimaryRays rays;
     const int workers = settings.threads > 1 ? settings.threads : 0;
-    ChunkPipeline pipeline(rays, frame, workers);
-    pipeline.start(workers);
-    Progress progress(settings.progress);
-    const bool ok = pipeline.write(*encoder, progress) && encoder->finish();
-    if (pipeline.threadsUsed() < settings.threads)
+    const TraceCounts before = traceCounts;
+    start = std::chrono::steady_clock::now();
+    bool ok = false;
+    {
+        ChunkPipeline pipeline(rays, frame, workers);
+        pipeline.start(workers);
+        Progress progress(settings.progress);
+        ok = pipeline.write(*encoder, progress, report.writing) && encoder->finish();
+        report.threads = pipeline.threadsUsed();
+        report.counts = pipeline.counts();
+    }
+    report.tracing = since(start) - report.writing;
+    TraceCounts mine = traceCounts;  // what this thread traced itself
+    mine.add(TraceCounts{-before.primary, -before.samples, -before.shadow, -before.reflected,
+                         -before.refracted, -before.boxes, -before.objects});
+    report.counts.add(mine);
+    if (report.threads < settings.threads)
         std::fprintf(stderr, "fotolume: memory or threads ran short: traced on %d of %d threads\n",
-                     pipeline.threadsUsed(), settings.threads);
+                     report.threads, settings.threads);
+    if (settings.report != nullptr) *settings.report = report;
     return ok ? WriteStatus::Ok : WriteStatus::WriteError;
 }
 

@@ -64,6 +64,7 @@ void traceRow(const PrimaryRays& rays, long long row, long long col, long long c
     Vetor plane;
     Vetor direction;
     const Vetor down = rays.down(static_cast<double>(row) + 0.5);
+    traceCounts.primary += cols;
     for (long long n = 0; n < cols; ++n) {
         rays.ray(down, static_cast<double>(col + n) + 0.5, plane, direction);
         const Vetor color = clampedColor(plane, direction);
@@ -116,6 +117,7 @@ private:
         const Vetor down = rays_.down(static_cast<double>(row) + (j + 0.5) / cells_);
         rays_.ray(down, static_cast<double>(col) + (i + 0.5) / cells_, plane, direction);
         Vetor& color = colors_[static_cast<std::size_t>(j * n_ + i)];
+        ++traceCounts.samples;
         color = clampedColor(plane, direction);
         return color;
     }

@@ -35,6 +35,7 @@ bool refractDirection(const Vetor& normal, const Vetor& direction, double ior, i
 }
 
 bool isLit(const Vetor& point, const Vetor& towardLight) {
+    ++traceCounts.shadow;
     int hitIndex;
     Vetor hitNormal;
     const double t = intersectScene(point, towardLight, hitIndex, hitNormal);
@@ -96,6 +97,7 @@ Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside) {
     const double kr = finishReflection[f];
     if (kr > MIN_COEFFICIENT) {
         ++traceDepth;
+        ++traceCounts.reflected;
         const Vetor cr = traceRay(p, mirrorDirection(n, direction), inside);
         addWeighted(s, kr, cr);
         --traceDepth;
@@ -104,6 +106,7 @@ Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside) {
     const double kt = finishTransmission[f];
     if (objectType[hitIndex] == ObjectType::Sphere && kt > MIN_COEFFICIENT) {
         ++traceDepth;
+        ++traceCounts.refracted;  // total internal reflection included
         Vetor transmitted;
         if (refractDirection(n, direction, finishIor[f], inside, transmitted)) {
             addWeighted(s, kt, traceRay(p, transmitted, inside == 0 ? 1 : 0));

@@ -166,6 +166,52 @@ TEST(Region, BandsRenderedByParallelStackIntoTheFullImage) {
     EXPECT_EQ(joined, test::readFile(dir.path("single.ppm")));
 }
 
+// --stats counts rays by kind: a sphere that fills the view, one point
+// light. Every pixel's ray hits it and casts one shadow ray; a mirror
+// finish adds one reflected ray a pixel (which meets nothing); a full 2 x 2
+// grid makes four samples a pixel of each.
+TEST(Render, StatsCountRaysByKind) {
+    test::TempDir dir;
+    const std::string matte = dir.write("matte.txt",
+                                        "0 0 5 0 0 0 0 1 0 10 2 0 0 0 0.2 0.2 0.2 1 0 0 "
+                                        "0 0 10 1 1 1 1 0 0 1 solid 1 0 0 "
+                                        "1 1 0.5 0 1 0 0 1 1 0 0 sphere 0 0 0 3");
+    const std::string mirror = dir.write("mirror.txt",
+                                         "0 0 5 0 0 0 0 1 0 10 2 0 0 0 0.2 0.2 0.2 1 0 0 "
+                                         "0 0 10 1 1 1 1 0 0 1 solid 1 0 0 "
+                                         "1 0 0.5 0 1 1 0 1 1 0 0 sphere 0 0 0 3");
+    const struct {
+        std::string scene;
+        std::vector<std::string> options;
+        std::string rays;
+    } rows[] = {
+        {matte,
+         {},
+         "rays: 48 primary, 0 anti-aliasing samples, 48 shadow, 0 reflected, 0 "
+         "refracted; 96 in all\n"},
+        {mirror,
+         {"-t", "3"},
+         "rays: 48 primary, 0 anti-aliasing samples, 48 shadow, 48 "
+         "reflected, 0 refracted; 144 in all\n"},
+        {matte,
+         {"--samples", "2", "--aa-threshold", "0"},
+         "rays: 0 primary, 192 anti-aliasing samples, 192 shadow, 0 reflected, 0 refracted; 384 "
+         "in all\n"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = row.options;
+        args.insert(args.end(), {"--stats", row.scene, dir.path("out.ppm"), "8", "6"});
+        const test::RunResult run = test::runFotolume(args);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err.rfind("fotolume: statistics\n  seconds: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find("\n  " + row.rays), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("boxes and"), std::string::npos);
+        EXPECT_NE(run.err.find(" million rays a second of tracing\n"), std::string::npos);
+    }
+    // Without --stats nothing is said.
+    EXPECT_EQ(test::runFotolume({matte, dir.path("out.ppm"), "8", "6"}).err, "");
+}
+
 TEST(Render, SmallScenesWhosePixelsFollowFromTheRules) {
     test::TempDir dir;
     // One pixel looks straight along -back: at a glass sphere head-on, the
