@@ -2,7 +2,7 @@
 """Time fotolume on one thread and on all, against POV-Ray 3.7 likewise.
 
 Usage: bench/run.py [--runs N] [--sizes 640x480,1920x1080] [--fotolume PATH]
-                    [--memory WxH | --no-memory] [SCENE ...]
+                    [--baseline PATH] [--memory WxH | --no-memory] [SCENE ...]
 
 For each scene (default: bench/scenes/*.txt) and size, reports the median
 wall and CPU (user + system) seconds of fotolume with --threads 1 and with
@@ -12,12 +12,17 @@ POV-Ray (translated by bench/pov.py; one ray per pixel, no antialiasing,
 +WT1 and +WT with the same thread count) with the ratio of the all-thread
 wall times. POV-Ray's columns are left out, with a note, when `povray` is
 not installed. Checks each fotolume image against tests/image/golden.txt
-where a checksum is recorded, and ends with the peak resident memory of one
-large render written to /dev/null.
+where a checksum is recorded, and gives each scene's rays per second on one
+thread (from --stats). With --baseline, a build of an earlier version, it
+then times both builds on one thread in pairs, prints each scene's CPU
+ratio (the median of the pairs' ratios; below 1: faster now) and their
+geometric mean, and checks that the two images are the same bytes. It ends
+with the peak resident memory of one large render written to /dev/null.
 """
 import argparse
 import glob
 import hashlib
+import math
 import os
 import shutil
 import statistics
@@ -57,6 +62,41 @@ def paired(one, many, runs):
     return first, second, statistics.median(p[0][0] / p[1][0] for p in pairs)
 
 
+def rays_per_second(fotolume, scene, width, height):
+    """Millions of rays a second on one thread, as --stats reports them."""
+    run = subprocess.run([fotolume, "-q", "-t", "1", "--stats", scene, "/dev/null",
+                          str(width), str(height)], capture_output=True, text=True, check=True)
+    for line in run.stderr.splitlines():
+        if "million rays a second" in line:
+            return float(line.split()[1])
+    return float("nan")
+
+
+def against_baseline(args, scenes, tmp):
+    """Single-thread CPU time of this build over the baseline's, paired."""
+    print("\none thread against %s: CPU seconds, median of %d pairs; ratio now / before"
+          % (args.baseline, args.runs))
+    print("%-10s %-9s %8s %8s %7s  image" % ("scene", "size", "now", "before", "ratio"))
+    ratios = []
+    for size in args.sizes.split(","):
+        width, height = size.split("x")
+        for scene in scenes:
+            name = os.path.splitext(os.path.basename(scene))[0]
+            now, before = (os.path.join(tmp, name + suffix) for suffix in (".now.ppm", ".before.ppm"))
+            pairs = [(timed([args.fotolume, "-q", "-t", "1", scene, now, width, height]),
+                      timed([args.baseline, "-t", "1", scene, before, width, height]))
+                     for _ in range(args.runs)]
+            ratio = statistics.median(p[0][1] / p[1][1] for p in pairs)
+            ratios.append(ratio)
+            with open(now, "rb") as a, open(before, "rb") as b:
+                same = "same" if a.read() == b.read() else "DIFFERENT"
+            print("%-10s %-9s %8.3f %8.3f %7.3f  %s" % (
+                name, size, statistics.median(p[0][1] for p in pairs),
+                statistics.median(p[1][1] for p in pairs), ratio, same), flush=True)
+    mean = math.exp(sum(math.log(r) for r in ratios) / len(ratios))
+    print("geometric mean of the ratios: %.3f (speed %.2fx)" % (mean, 1 / mean))
+
+
 def golden(scene, width, height):
     rel = os.path.relpath(scene, ROOT)
     with open(os.path.join(ROOT, "tests", "image", "golden.txt")) as recorded:
@@ -77,6 +117,7 @@ def main():
     parser.add_argument("--memory", default="20000x20000",
                         help="size of the render whose peak memory is reported")
     parser.add_argument("--no-memory", action="store_true")
+    parser.add_argument("--baseline", help="an earlier build to compare one thread against")
     args = parser.parse_args()
     scenes = args.scenes or sorted(glob.glob(os.path.join(ROOT, "bench", "scenes", "*.txt")))
     if not os.access(args.fotolume, os.X_OK):
@@ -86,8 +127,8 @@ def main():
 
     print("median of %d runs; wall and CPU (user + system) seconds; all = %d threads"
           % (args.runs, threads))
-    header = "%-10s %-9s %7s %7s %7s %7s %7s" % (
-        "scene", "size", "1 wall", "1 CPU", "all wall", "all CPU", "speedup")
+    header = "%-10s %-9s %7s %7s %7s %7s %7s %7s" % (
+        "scene", "size", "1 wall", "1 CPU", "all wall", "all CPU", "speedup", "Mray/s")
     if povray:
         header += " | %9s %9s %9s %9s %8s" % (
             "POV 1 wall", "POV 1 CPU", "POV all", "POV all CPU", "all/POV")
@@ -108,8 +149,9 @@ def main():
                 expected = golden(scene, width, height)
                 same = "n/a" if expected is None else ("same" if digest == expected else "CHANGED")
                 changed = changed or same == "CHANGED"
-                row = "%-10s %-9s %7.3f %7.3f %7.3f %7.3f %6.2fx" % (
-                    name, size, ours[0][0], ours[0][1], ours[1][0], ours[1][1], speedup)
+                row = "%-10s %-9s %7.3f %7.3f %7.3f %7.3f %6.2fx %7.2f" % (
+                    name, size, ours[0][0], ours[0][1], ours[1][0], ours[1][1], speedup,
+                    rays_per_second(args.fotolume, scene, width, height))
                 if povray:
                     pov = os.path.join(tmp, name + ".pov")
                     subprocess.run([sys.executable, os.path.join(ROOT, "bench", "pov.py"),
@@ -122,6 +164,8 @@ def main():
                         theirs[0][0], theirs[0][1], theirs[1][0], theirs[1][1],
                         ours[1][0] / theirs[1][0])
                 print(row + "  " + same, flush=True)
+        if args.baseline:
+            against_baseline(args, scenes, tmp)
     if not povray:
         print("note: povray is not installed, so its columns are left out "
               "(Debian: apt-get install povray)")
