@@ -127,29 +127,50 @@ void prepareSearch() {
     if (accel.version != sceneVersion) buildAcceleration();
 }
 
+namespace {
+
+// The search itself: the nearest hit's distance and row (NO_HIT and -1 on
+// a miss), for a ray the fast search may take.
+double nearest(const double o[3], const double d[3], int& bestRow) {
+    double best = NO_HIT;
+    bestRow = -1;
+    double t;
+    traceCounts.objects += static_cast<long long>(accel.always.size());
+    for (int row : accel.always)
+        if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
+    if (!accel.nodes.empty()) searchHierarchy(o, d, best, bestRow);
+    return best;
+}
+
+}  // namespace
+
 double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex,
                       Vetor& hitNormal) {
     prepareSearch();
     const double o[3] = {origin[0], origin[1], origin[2]};
     const double d[3] = {direction[0], direction[1], direction[2]};
     if (!usable(o, d)) return intersectSceneLinear(origin, direction, hitIndex, hitNormal);
-
-    double best = NO_HIT;
-    int bestRow = -1;
-    double t;
-    traceCounts.objects += static_cast<long long>(accel.always.size());
-    for (int row : accel.always)
-        if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
-
-    if (!accel.nodes.empty()) searchHierarchy(o, d, best, bestRow);
-
-    hitIndex = bestRow;
-    if (bestRow < 0) {
+    const double best = nearest(o, d, hitIndex);
+    if (hitIndex < 0) {
         set(hitNormal, 0.0, 0.0, 0.0);
         return NO_HIT;
     }
-    winnerNormal(bestRow, best, o, d, hitNormal);
+    winnerNormal(hitIndex, best, o, d, hitNormal);
     return best;
+}
+
+int nearestObject(const Vetor& origin, const Vetor& direction) {
+    prepareSearch();
+    const double o[3] = {origin[0], origin[1], origin[2]};
+    const double d[3] = {direction[0], direction[1], direction[2]};
+    int row = -1;
+    if (usable(o, d)) {
+        nearest(o, d, row);
+    } else {
+        Vetor normal;
+        intersectSceneLinear(origin, direction, row, normal);
+    }
+    return row;
 }
 
 }  // namespace fotolume

@@ -39,6 +39,10 @@ constexpr double NO_HIT = -1.0;
 // intersectSceneLinear.
 double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex, Vetor& hitNormal);
 
+// The row of the object intersectScene would return (-1 on a miss), without
+// working out the distance's normal: what a shadow test needs.
+int nearestObject(const Vetor& origin, const Vetor& direction);
+
 // The defining search: every object tested in table order. Kept as the
 // reference the fast search is checked against.
 double intersectSceneLinear(const Vetor& origin, const Vetor& direction, int& hitIndex,

@@ -36,10 +36,8 @@ bool refractDirection(const Vetor& normal, const Vetor& direction, double ior, i
 
 bool isLit(const Vetor& point, const Vetor& towardLight) {
     ++traceCounts.shadow;
-    int hitIndex;
-    Vetor hitNormal;
-    const double t = intersectScene(point, towardLight, hitIndex, hitNormal);
-    if (t == NO_HIT) return true;
+    const int hitIndex = nearestObject(point, towardLight);
+    if (hitIndex < 0) return true;
     return finishTransmission[objectFinish[hitIndex]] > MIN_COEFFICIENT;
 }
 
