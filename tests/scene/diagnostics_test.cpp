@@ -17,6 +17,13 @@ namespace {
 using test::kWorkedExample;
 using test::loadScene;
 
+// The text with every `from` character made `to`: a scene laid out anew.
+std::string swapped(std::string text, char from, char to) {
+    for (char& c : text)
+        if (c == from) c = to;
+    return text;
+}
+
 // The worked example with one piece of text replaced.
 std::string edited(const std::string& from, const std::string& to) {
     std::string scene = kWorkedExample;
@@ -31,9 +38,7 @@ std::string edited(const std::string& from, const std::string& to) {
 TEST(SceneReader, BrokenScenesLeadToTheCause) {
     const std::string nothing =
         "scene: warning: no objects were read, so the image will be only the background color\n";
-    std::string oneLine = edited("1 0.7", "1 0,75");
-    for (char& c : oneLine)
-        if (c == '\n') c = ' ';
+    const std::string oneLine = swapped(edited("1 0.7", "1 0,75"), '\n', ' ');
     const struct {
         const char* name;
         std::string text;
@@ -93,12 +98,9 @@ TEST(SceneReader, BrokenScenesLeadToTheCause) {
 // file laid out freely gets no layout note; a clean one gets nothing.
 TEST(SceneReader, SilentMistakesAreSaidAtTheirLine) {
     const std::string summary = "scene: note: read 2 lights, 2 pigments, 1 finish and 2 objects\n";
-    std::string freeLayout = edited("sphere 0 0 0 1", "sphere 0 0 0 0.03");
-    for (char& c : freeLayout)
-        if (c == '\n') c = ' ';
-    std::string oneValuePerLine = kWorkedExample;
-    for (char& c : oneValuePerLine)
-        if (c == ' ') c = '\n';
+    const std::string freeLayout =
+        swapped(edited("sphere 0 0 0 1", "sphere 0 0 0 0.03"), '\n', ' ');
+    const std::string oneValuePerLine = swapped(kWorkedExample, ' ', '\n');
     const struct {
         const char* name;
         std::string text;
