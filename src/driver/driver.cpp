@@ -1,3 +1,6 @@
+// The program: the command line, then reading, rendering and writing the
+// image in order (or only reading and checking the scene), with the exit
+// status and the messages of each way a run can end.
 #include "driver/driver.hpp"
 
 #include <sys/stat.h>
