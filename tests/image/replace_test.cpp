@@ -143,6 +143,16 @@ TEST(ReplaceImage, SignalsLeaveThePreviousImage) {
             }
         }
     }
+    // A write error while standard error is a pipe nobody reads: the
+    // message dies of SIGPIPE, and the temporary file is gone all the same.
+    test::TempDir dir;
+    const std::string out = dir.write("out.ppm", kOld);
+    const std::string command = "(ulimit -f 1; " + quoted(FOTOLUME_BINARY) + " " +
+                                quoted(example()) + " " + quoted(out) +
+                                " 400 300 2>&1 >/dev/null | true)";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(test::readFile(out), kOld);
+    EXPECT_EQ(test::listing(dir), "out.ppm");
 }
 
 // Success replaces the file the name leads to; special targets are written
