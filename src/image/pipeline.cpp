@@ -127,6 +127,7 @@ public:
 
     // The threads that traced to the end (the calling thread when none did).
     int threadsUsed() const { return std::max(1, started_ - failed_); }
+
     // Encodes every chunk in order; false on a write error. `writing`
     // receives the seconds spent in the encoder.
     bool write(Encoder& encoder, Progress& progress, double& writing) {
