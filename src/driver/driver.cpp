@@ -7,11 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "image/image.hpp"

@@ -31,7 +31,7 @@ struct CommandLine {
     bool quiet = false;
     bool check = false;  // read and check the scene only
     bool stats = false;  // say where the render's time went
-    int threads = 0;  // 0: one per CPU the process may run on
+    int threads = 0;     // 0: one per CPU the process may run on
     FormatChoice format = FormatChoice::ByName;
     int samples = 1;
     double aaThreshold = -1.0;  // below 0: the default

@@ -152,7 +152,7 @@ struct RenderReport {
 };
 
 struct RenderSettings {
-    int threads = 1;        // 1: traced on the calling thread, no other thread
+    int threads = 1;  // 1: traced on the calling thread, no other thread
     // Fewer threads than asked could be started, or some ran out of memory:
     // the render goes on with the rest (at least the calling thread) and
     // says so on standard error.

@@ -24,7 +24,7 @@ constexpr std::size_t BUFFER_SIZE = 1 << 16;
 char pendingPath[4096];
 volatile std::sig_atomic_t pending = 0;
 // Every signal whose default action ends the process and that can be caught.
-const int CLEANUP_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT,  SIGPIPE, SIGUSR1,
+const int CLEANUP_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGPIPE, SIGUSR1,
                                SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
 
 extern "C" void removePendingAndDie(int signal) {
@@ -203,7 +203,7 @@ bool ImageFile::commit() {
     if (error_ == 0 && !temporary_.empty() && rename(temporary_.c_str(), target_.c_str()) != 0)
         error_ = errno;
     if (error_ != 0) {
-        const char* outcome = inPlace_              ? "; the image left in place is incomplete"
+        const char* outcome = inPlace_             ? "; the image left in place is incomplete"
                               : temporary_.empty() ? ""
                               : hadTarget_         ? "; the existing file was left unchanged"
                                                    : "; the incomplete image was removed";

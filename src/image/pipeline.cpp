@@ -2,9 +2,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <new>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -141,7 +141,8 @@ public:
             if (!awaitChunk(chunk, slot)) renderTile(rays_, frame_, tile, bytes);
             const auto before = std::chrono::steady_clock::now();
             ok = encoder.pixels(bytes, tile.rows * tile.cols);
-            writing += std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+            writing +=
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 ready_[slot] = -1;
@@ -240,12 +241,12 @@ private:
     std::mutex mutex_;
     std::condition_variable chunkReady_;
     std::condition_variable slotFree_;
-    long long next_ = 0;        // next chunk to hand out
+    long long next_ = 0;            // next chunk to hand out
     std::vector<long long> retry_;  // chunks given back by workers that ran out of memory
     TraceCounts counts_;
-    int live_ = 0;     // workers still tracing
-    int started_ = 0;  // workers started
-    int failed_ = 0;   // workers that ran out of memory
+    int live_ = 0;           // workers still tracing
+    int started_ = 0;        // workers started
+    int failed_ = 0;         // workers that ran out of memory
     long long written_ = 0;  // chunks written so far
     bool stopping_ = false;
 };

@@ -85,7 +85,8 @@ bool isMountPoint(const std::string& file) {
     while (std::getline(mounts, line)) {
         // id parent major:minor root MOUNT-POINT options ...
         std::size_t at = 0;
-        for (int field = 0; field < 4 && at != std::string::npos; ++field) at = line.find(' ', at + 1);
+        for (int field = 0; field < 4 && at != std::string::npos; ++field)
+            at = line.find(' ', at + 1);
         if (at == std::string::npos) continue;
         const std::size_t end = line.find(' ', at + 1);
         if (unescapeMountPath(line.substr(at + 1, end - at - 1)) == real.get()) return true;

@@ -40,9 +40,9 @@ void checkTriangle(SceneReader& reader, int i, long start) {
     const bool twoEqual = (a[0] == b[0] && a[1] == b[1] && a[2] == b[2]) ||
                           (a[0] == c[0] && a[1] == c[1] && a[2] == c[2]) ||
                           (b[0] == c[0] && b[1] == c[1] && b[2] == c[2]);
-    reader.warn(start, "object %d (triangle) can never be hit: %s", i,
-                twoEqual ? "two of its corners are the same point"
-                         : "its three corners lie on one line");
+    reader.warn(
+        start, "object %d (triangle) can never be hit: %s", i,
+        twoEqual ? "two of its corners are the same point" : "its three corners lie on one line");
 }
 
 void checkDisc(SceneReader& reader, int i, long start) {

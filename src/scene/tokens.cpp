@@ -1,8 +1,8 @@
 #include "scene/tokens.hpp"
 
 #include <cctype>
-#include <cmath>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 namespace fotolume {
@@ -72,7 +72,10 @@ void SceneReader::nonFinite(long before, double value, const Field& field) {
     nonFiniteOwner_ = field.owner;
     nonFiniteRow_ = field.row;
     warn(before, "%s is %s, not a finite number, so %s %d cannot render sensibly",
-         field.describe().c_str(), std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf",
+         field.describe().c_str(),
+         std::isnan(value) ? "nan"
+         : value > 0       ? "inf"
+                           : "-inf",
          field.owner, field.row);
 }
 

@@ -68,7 +68,7 @@ void runOneInput(const std::uint8_t* data, std::size_t size) {
         ImageFile image;
         if (!image.open(imageFile.c_str())) std::abort();
         RenderSettings settings;
-        settings.threads = size % 3 == 0 ? 2 : 1;  // both render paths
+        settings.threads = size % 3 == 0 ? 2 : 1;        // both render paths
         settings.frame.samples = size % 4 == 1 ? 2 : 1;  // adaptive grids too
         settings.format = size % 5 == 2 ? ImageFormat::Png : ImageFormat::Ppm;
         if (writeImage(image, settings) != WriteStatus::Ok || !image.commit()) std::abort();
