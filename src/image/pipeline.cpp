@@ -251,10 +251,6 @@ private:
     bool stopping_ = false;
 };
 
-}  // namespace
-
-namespace {
-
 double since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -274,7 +270,7 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
     report.building = since(start);
     const PrimaryRays rays;
     const int workers = settings.threads > 1 ? settings.threads : 0;
-    const TraceCounts before = traceCounts;
+    traceCounts = TraceCounts{};  // this thread's share of the render, from here
     start = std::chrono::steady_clock::now();
     bool ok = false;
     {
@@ -286,10 +282,7 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
         report.counts = pipeline.counts();
     }
     report.tracing = since(start) - report.writing;
-    TraceCounts mine = traceCounts;  // what this thread traced itself
-    mine.add(TraceCounts{-before.primary, -before.samples, -before.shadow, -before.reflected,
-                         -before.refracted, -before.boxes, -before.objects});
-    report.counts.add(mine);
+    report.counts.add(traceCounts);
     if (report.threads < settings.threads)
         std::fprintf(stderr, "fotolume: memory or threads ran short: traced on %d of %d threads\n",
                      report.threads, settings.threads);

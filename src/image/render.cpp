@@ -82,17 +82,26 @@ void traceRow(const PrimaryRays& rays, long long row, long long col, long long c
 class Grid {
 public:
     Grid(const PrimaryRays& rays, int n)
-        : rays_(rays), n_(n), cells_(n), colors_(static_cast<std::size_t>(n) * n) {}
+        : rays_(rays),
+          n_(n),
+          cells_(n),
+          colors_(static_cast<std::size_t>(n) * n),
+          downs_(static_cast<std::size_t>(n)) {}
 
     // The pixel's bytes; `limit` below 0 skips the corner test (every
     // pixel gets its whole grid).
     void trace(long long row, long long col, const unsigned char* one, double limit,
                unsigned char* bytes) {
+        if (row != downsRow_) {  // the grid's rows are the same for a whole pixel row
+            for (int j = 0; j < n_; ++j)
+                downs_[j] = rays_.down(static_cast<double>(row) + (j + 0.5) / cells_);
+            downsRow_ = row;
+        }
         const int last = n_ - 1;
         const int corners[4][2] = {{0, 0}, {0, last}, {last, 0}, {last, last}};
         bool even = limit >= 0.0;
         for (const auto& [j, i] : corners) {
-            const Vetor& color = sample(row, col, j, i);
+            const Vetor& color = sample(col, j, i);
             for (int k = 0; k < 3; ++k)
                 if (std::abs(channelByte(color[k]) - one[k]) > limit) even = false;
         }
@@ -104,18 +113,17 @@ public:
         for (int j = 0; j < n_; ++j)
             for (int i = 0; i < n_; ++i) {
                 const bool corner = (j == 0 || j == last) && (i == 0 || i == last);
-                const Vetor& color = corner ? colors_[j * n_ + i] : sample(row, col, j, i);
+                const Vetor& color = corner ? colors_[j * n_ + i] : sample(col, j, i);
                 for (int k = 0; k < 3; ++k) sum[k] += color[k];
             }
         for (int k = 0; k < 3; ++k) bytes[k] = channelByte(sum[k] / (cells_ * cells_));
     }
 
 private:
-    const Vetor& sample(long long row, long long col, int j, int i) {
+    const Vetor& sample(long long col, int j, int i) {
         Vetor plane;
         Vetor direction;
-        const Vetor down = rays_.down(static_cast<double>(row) + (j + 0.5) / cells_);
-        rays_.ray(down, static_cast<double>(col) + (i + 0.5) / cells_, plane, direction);
+        rays_.ray(downs_[j], static_cast<double>(col) + (i + 0.5) / cells_, plane, direction);
         Vetor& color = colors_[static_cast<std::size_t>(j * n_ + i)];
         ++traceCounts.samples;
         color = clampedColor(plane, direction);
@@ -126,6 +134,8 @@ private:
     const int n_;
     const double cells_;
     std::vector<Vetor> colors_;
+    std::vector<Vetor> downs_;  // the step down to each row of the grid
+    long long downsRow_ = -1;   // the pixel row they are for
 };
 
 // The one-ray pixels of a tile and of every neighbour it has in the full
