@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "geometry/shape_tests.hpp"
+#include "geometry/simd.hpp"
 
 namespace fotolume {
 
@@ -34,12 +35,13 @@ bool usable(const double o[3], const double d[3]) {
 // or lies wholly behind the origin. A zero direction component makes its
 // slab distances infinite (origin outside: the box is missed) or NaN (origin
 // exactly on a face), and min/max then ignore that axis: never a wrong cull.
-inline bool enterBox(const Node& node, const double o[3], const double inv[3], double& entry) {
+inline bool enterBox(const double lo[3], const double hi[3], const double o[3], const double inv[3],
+                     double& entry) {
     double near = -INFINITY;
     double far = INFINITY;
     for (int k = 0; k < 3; ++k) {
-        const double t1 = (node.lo[k] - o[k]) * inv[k];
-        const double t2 = (node.hi[k] - o[k]) * inv[k];
+        const double t1 = (lo[k] - o[k]) * inv[k];
+        const double t2 = (hi[k] - o[k]) * inv[k];
         near = std::max(near, std::min(t1, t2));
         far = std::min(far, std::max(t1, t2));
     }
@@ -48,41 +50,83 @@ inline bool enterBox(const Node& node, const double o[3], const double inv[3], d
     return true;
 }
 
-// The hierarchy, the child on the ray's side first; a box whose entry lies
-// beyond the best hit so far holds no nearer one and is skipped.
+// enterBox for both children of a node: bit c of the result is set when
+// child c is entered, entry[c] its entry distance. The two-lane form makes
+// the same comparisons in the same operand order, so NaN and infinite slab
+// distances are ignored exactly as enterBox ignores them.
+inline int enterBoxes(const Node& node, const double o[3], const double inv[3], double entry[2]) {
+#if FOTOLUME_SSE2
+    __m128d near = _mm_set1_pd(-INFINITY);
+    __m128d far = _mm_set1_pd(INFINITY);
+    for (int k = 0; k < 3; ++k) {
+        const __m128d origin = _mm_set1_pd(o[k]);
+        const __m128d scale = _mm_set1_pd(inv[k]);
+        const __m128d t1 = _mm_mul_pd(_mm_sub_pd(_mm_load_pd(node.lo[k]), origin), scale);
+        const __m128d t2 = _mm_mul_pd(_mm_sub_pd(_mm_load_pd(node.hi[k]), origin), scale);
+        // std::min(t1, t2) is (t2 < t1 ? t2 : t1), which is minpd(t2, t1);
+        // std::max(near, m) is (near < m ? m : near), which is maxpd(m, near).
+        near = _mm_max_pd(_mm_min_pd(t2, t1), near);
+        far = _mm_min_pd(_mm_max_pd(t2, t1), far);
+    }
+    _mm_storeu_pd(entry, near);
+    const __m128d entered =
+        _mm_and_pd(_mm_cmpnlt_pd(far, near), _mm_cmpnlt_pd(far, _mm_setzero_pd()));
+    return _mm_movemask_pd(entered);
+#else
+    int entered = 0;
+    for (int c = 0; c < 2; ++c) {
+        const double lo[3] = {node.lo[0][c], node.lo[1][c], node.lo[2][c]};
+        const double hi[3] = {node.hi[0][c], node.hi[1][c], node.hi[2][c]};
+        if (enterBox(lo, hi, o, inv, entry[c])) entered |= 1 << c;
+    }
+    return entered;
+#endif
+}
+
+// A child waiting on the search stack, with the distance where the ray
+// enters its box.
+struct Pending {
+    int first;
+    int count;
+    double entry;
+};
+
+// The hierarchy, nearer boxes first; a box whose entry lies beyond the best
+// hit so far holds no nearer one and is skipped.
 void searchHierarchy(const double o[3], const double d[3], double& best, int& bestRow) {
     const double inv[3] = {1.0 / d[0], 1.0 / d[1], 1.0 / d[2]};
-    // A tree over n objects has fewer than 2n nodes, however unbalanced.
-    int stack[2 * MAX_OBJECTS + 2];
+    // A tree over n objects has fewer than n inner nodes, each pushing at
+    // most two children and popping one.
+    Pending stack[MAX_OBJECTS + 2];
     int top = 0;
-    stack[top++] = 0;
     double t;
-    int boxes = 0;    // counted here and added once: the thread-local sum
+    int boxes = 1;    // counted here and added once: the thread-local sum
     int objects = 0;  // is a memory access, a local a register
+    double rootEntry;
+    if (enterBox(accel.rootLo, accel.rootHi, o, inv, rootEntry))
+        stack[top++] = Pending{accel.rootFirst, accel.rootCount, rootEntry};
     while (top > 0) {
-        const Node& node = accel.nodes[stack[--top]];
-        ++boxes;
-        double entry;
-        if (!enterBox(node, o, inv, entry)) continue;
-        if (bestRow >= 0 && entry > best) continue;
-        if (node.count > 0) {
-            objects += node.count;
-            for (int i = node.first; i < node.first + node.count; ++i) {
+        const Pending next = stack[--top];
+        if (bestRow >= 0 && next.entry > best) continue;
+        if (next.count > 0) {
+            objects += next.count;
+            for (int i = next.first; i < next.first + next.count; ++i) {
                 const int row = accel.order[i];
                 if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
             }
             continue;
         }
-        const int firstChild = static_cast<int>(&node - accel.nodes.data()) + 1;
-        const int secondChild = node.first;
-        // Visit the child on the ray's side first, so `best` shrinks early.
-        if (d[node.axis] >= 0) {
-            stack[top++] = secondChild;
-            stack[top++] = firstChild;
-        } else {
-            stack[top++] = firstChild;
-            stack[top++] = secondChild;
-        }
+        const Node& node = accel.nodes[next.first];
+        boxes += 2;
+        double entry[2];
+        const int entered = enterBoxes(node, o, inv, entry);
+        // The nearer child goes on top, so `best` shrinks early.
+        const int nearer = entry[1] < entry[0] ? 1 : 0;
+        const int farther = 1 - nearer;
+        if (entered & (1 << farther))
+            stack[top++] = Pending{node.first[farther], node.count[farther], entry[farther]};
+        if (entered & (1 << nearer))
+            stack[top++] = Pending{node.first[nearer], node.count[nearer], entry[nearer]};
     }
     traceCounts.boxes += boxes;
     traceCounts.objects += objects;
@@ -138,7 +182,7 @@ double nearest(const double o[3], const double d[3], int& bestRow) {
     traceCounts.objects += static_cast<long long>(accel.always.size());
     for (int row : accel.always)
         if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
-    if (!accel.nodes.empty()) searchHierarchy(o, d, best, bestRow);
+    if (accel.tree) searchHierarchy(o, d, best, bestRow);
     return best;
 }
 

@@ -88,7 +88,7 @@ Mismatch exercise(long rays, unsigned seed) {
     for (int i = 0; i < objectCount; ++i)
         for (int k = 0; k < 3; ++k) extent = std::max(extent, std::fabs(objectPointA[i][k]));
     for (long n = 0; n < rays; ++n) {
-        const int family = static_cast<int>(n % 5);
+        const int family = static_cast<int>(n % 6);
         Vetor o(make.uniform(-extent, extent), make.uniform(-extent, extent),
                 make.uniform(-extent, extent));
         Vetor d = make.unit();
@@ -112,6 +112,13 @@ Mismatch exercise(long rays, unsigned seed) {
         } else if (family == 3) {
             // From the eye region through the image plane, as primary rays go.
             o = add(eye, scale(make.uniform(0, 2), make.unit()));
+        } else if (objectCount > 0 && family == 5) {
+            // Along an axis from an object's point: infinite and NaN slab
+            // distances in the box tests.
+            set(d, 0, 0, 0);
+            d[make.pick(3)] = make.pick(2) == 0 ? 1.0 : -1.0;
+            o = objectPointA[i];
+            o[make.pick(3)] += make.uniform(-extent, extent);
         }
         int row;
         double t;
