@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "geometry/shape_tests.hpp"
-#include "geometry/simd.hpp"
 
 namespace fotolume {
 
@@ -35,13 +34,12 @@ bool usable(const double o[3], const double d[3]) {
 // or lies wholly behind the origin. A zero direction component makes its
 // slab distances infinite (origin outside: the box is missed) or NaN (origin
 // exactly on a face), and min/max then ignore that axis: never a wrong cull.
-inline bool enterBox(const double lo[3], const double hi[3], const double o[3], const double inv[3],
-                     double& entry) {
+inline bool enterBox(const Node& node, const double o[3], const double inv[3], double& entry) {
     double near = -INFINITY;
     double far = INFINITY;
     for (int k = 0; k < 3; ++k) {
-        const double t1 = (lo[k] - o[k]) * inv[k];
-        const double t2 = (hi[k] - o[k]) * inv[k];
+        const double t1 = (node.lo[k] - o[k]) * inv[k];
+        const double t2 = (node.hi[k] - o[k]) * inv[k];
         near = std::max(near, std::min(t1, t2));
         far = std::min(far, std::max(t1, t2));
     }
@@ -50,89 +48,47 @@ inline bool enterBox(const double lo[3], const double hi[3], const double o[3], 
     return true;
 }
 
-// enterBox for both children of a node: bit c of the result is set when
-// child c is entered, entry[c] its entry distance. The two-lane form makes
-// the same comparisons in the same operand order, so NaN and infinite slab
-// distances are ignored exactly as enterBox ignores them.
-inline int enterBoxes(const Node& node, const double o[3], const double inv[3], double entry[2]) {
-#if FOTOLUME_SSE2
-    __m128d near = _mm_set1_pd(-INFINITY);
-    __m128d far = _mm_set1_pd(INFINITY);
-    for (int k = 0; k < 3; ++k) {
-        const __m128d origin = _mm_set1_pd(o[k]);
-        const __m128d scale = _mm_set1_pd(inv[k]);
-        const __m128d t1 = _mm_mul_pd(_mm_sub_pd(_mm_load_pd(node.lo[k]), origin), scale);
-        const __m128d t2 = _mm_mul_pd(_mm_sub_pd(_mm_load_pd(node.hi[k]), origin), scale);
-        // std::min(t1, t2) is (t2 < t1 ? t2 : t1), which is minpd(t2, t1);
-        // std::max(near, m) is (near < m ? m : near), which is maxpd(m, near).
-        near = _mm_max_pd(_mm_min_pd(t2, t1), near);
-        far = _mm_min_pd(_mm_max_pd(t2, t1), far);
-    }
-    _mm_storeu_pd(entry, near);
-    const __m128d entered =
-        _mm_and_pd(_mm_cmpnlt_pd(far, near), _mm_cmpnlt_pd(far, _mm_setzero_pd()));
-    return _mm_movemask_pd(entered);
-#else
-    int entered = 0;
-    for (int c = 0; c < 2; ++c) {
-        const double lo[3] = {node.lo[0][c], node.lo[1][c], node.lo[2][c]};
-        const double hi[3] = {node.hi[0][c], node.hi[1][c], node.hi[2][c]};
-        if (enterBox(lo, hi, o, inv, entry[c])) entered |= 1 << c;
-    }
-    return entered;
-#endif
-}
-
-// A child waiting on the search stack, with the distance where the ray
-// enters its box.
-struct Pending {
-    int first;
-    int count;
-    double entry;
-};
-
-// The hierarchy, nearer boxes first; a box whose entry lies beyond the best
-// hit so far holds no nearer one and is skipped.
+// The hierarchy, the child on the ray's side first; a box whose entry lies
+// beyond the best hit so far holds no nearer one and is skipped.
 void searchHierarchy(const double o[3], const double d[3], double& best, int& bestRow) {
     const double inv[3] = {1.0 / d[0], 1.0 / d[1], 1.0 / d[2]};
-    // A tree over n objects has fewer than n inner nodes, each pushing at
-    // most two children and popping one.
-    Pending stack[MAX_OBJECTS + 2];
+    // A tree over n objects has fewer than 2n nodes, however unbalanced.
+    int stack[2 * MAX_OBJECTS + 2];
     int top = 0;
+    stack[top++] = 0;
     double t;
-    int boxes = 1;    // counted here and added once: the thread-local sum
+    int boxes = 0;    // counted here and added once: the thread-local sum
     int objects = 0;  // is a memory access, a local a register
-    double rootEntry;
-    if (enterBox(accel.rootLo, accel.rootHi, o, inv, rootEntry))
-        stack[top++] = Pending{accel.rootFirst, accel.rootCount, rootEntry};
     while (top > 0) {
-        const Pending next = stack[--top];
-        if (bestRow >= 0 && next.entry > best) continue;
-        if (next.count > 0) {
-            objects += next.count;
-            for (int i = next.first; i < next.first + next.count; ++i) {
+        const Node& node = accel.nodes[stack[--top]];
+        ++boxes;
+        double entry;
+        if (!enterBox(node, o, inv, entry)) continue;
+        if (bestRow >= 0 && entry > best) continue;
+        if (node.count > 0) {
+            objects += node.count;
+            for (int i = node.first; i < node.first + node.count; ++i) {
                 const int row = accel.order[i];
                 if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
             }
             continue;
         }
-        const Node& node = accel.nodes[next.first];
-        boxes += 2;
-        double entry[2];
-        const int entered = enterBoxes(node, o, inv, entry);
-        // The nearer child goes on top, so `best` shrinks early.
-        const int nearer = entry[1] < entry[0] ? 1 : 0;
-        const int farther = 1 - nearer;
-        if (entered & (1 << farther))
-            stack[top++] = Pending{node.first[farther], node.count[farther], entry[farther]};
-        if (entered & (1 << nearer))
-            stack[top++] = Pending{node.first[nearer], node.count[nearer], entry[nearer]};
+        const int firstChild = static_cast<int>(&node - accel.nodes.data()) + 1;
+        const int secondChild = node.first;
+        // Visit the child on the ray's side first, so `best` shrinks early.
+        if (d[node.axis] >= 0) {
+            stack[top++] = secondChild;
+            stack[top++] = firstChild;
+        } else {
+            stack[top++] = firstChild;
+            stack[top++] = secondChild;
+        }
     }
     traceCounts.boxes += boxes;
     traceCounts.objects += objects;
 }
 
-void winnerNormal(int row, double t, const double o[3], const double d[3], Vetor& hitNormal) {
+void winnerNormal(int row, double t, const double o[3], const double d[3], Vec3& hitNormal) {
     const Shape& s = accel.shapes[row];
     double n[3];
     switch (s.type) {
@@ -143,7 +99,7 @@ void winnerNormal(int row, double t, const double o[3], const double d[3], Vetor
         break;
     }
     case ObjectType::Disc:
-        set(hitNormal, s.unit[0], s.unit[1], s.unit[2]);
+        hitNormal = Vec3{{s.unit[0], s.unit[1], s.unit[2]}};
         return;
     default:
         for (int k = 0; k < 3; ++k) n[k] = s.unit[k];
@@ -152,7 +108,7 @@ void winnerNormal(int row, double t, const double o[3], const double d[3], Vetor
     // Spheres and triangles face the side the ray comes from.
     if (dot3(n, d) > NORMAL_FLIP_COSINE)
         for (int k = 0; k < 3; ++k) n[k] = -1 * n[k];
-    set(hitNormal, n[0], n[1], n[2]);
+    hitNormal = Vec3{{n[0], n[1], n[2]}};
 }
 
 }  // namespace
@@ -182,39 +138,54 @@ double nearest(const double o[3], const double d[3], int& bestRow) {
     traceCounts.objects += static_cast<long long>(accel.always.size());
     for (int row : accel.always)
         if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
-    if (accel.tree) searchHierarchy(o, d, best, bestRow);
+    if (!accel.nodes.empty()) searchHierarchy(o, d, best, bestRow);
     return best;
 }
 
 }  // namespace
 
-double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex,
-                      Vetor& hitNormal) {
+double intersectScene(const Vec3& origin, const Vec3& direction, int& hitIndex, Vec3& hitNormal) {
     prepareSearch();
-    const double o[3] = {origin[0], origin[1], origin[2]};
-    const double d[3] = {direction[0], direction[1], direction[2]};
-    if (!usable(o, d)) return intersectSceneLinear(origin, direction, hitIndex, hitNormal);
+    const double* o = origin.v;
+    const double* d = direction.v;
+    if (!usable(o, d)) {
+        Vetor normal;
+        const double t =
+            intersectSceneLinear(toVetor(origin), toVetor(direction), hitIndex, normal);
+        hitNormal = plain(normal);
+        return t;
+    }
     const double best = nearest(o, d, hitIndex);
     if (hitIndex < 0) {
-        set(hitNormal, 0.0, 0.0, 0.0);
+        hitNormal = Vec3{{0.0, 0.0, 0.0}};
         return NO_HIT;
     }
     winnerNormal(hitIndex, best, o, d, hitNormal);
     return best;
 }
 
-int nearestObject(const Vetor& origin, const Vetor& direction) {
+int nearestObject(const Vec3& origin, const Vec3& direction) {
     prepareSearch();
-    const double o[3] = {origin[0], origin[1], origin[2]};
-    const double d[3] = {direction[0], direction[1], direction[2]};
     int row = -1;
-    if (usable(o, d)) {
-        nearest(o, d, row);
+    if (usable(origin.v, direction.v)) {
+        nearest(origin.v, direction.v, row);
     } else {
         Vetor normal;
-        intersectSceneLinear(origin, direction, row, normal);
+        intersectSceneLinear(toVetor(origin), toVetor(direction), row, normal);
     }
     return row;
+}
+
+double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex,
+                      Vetor& hitNormal) {
+    Vec3 normal;
+    const double t = intersectScene(plain(origin), plain(direction), hitIndex, normal);
+    set(hitNormal, normal[0], normal[1], normal[2]);
+    return t;
+}
+
+int nearestObject(const Vetor& origin, const Vetor& direction) {
+    return nearestObject(plain(origin), plain(direction));
 }
 
 }  // namespace fotolume

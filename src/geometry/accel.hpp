@@ -37,14 +37,12 @@ struct Shape {
     bool filter = false;
 };
 
-// An inner node of the hierarchy holds the boxes of its two children side
-// by side (lane 0 the first child, lane 1 the second), so one visit tests
-// both boxes at once with two-lane instructions.
 struct Node {
-    alignas(16) double lo[3][2];  // lo[k][c]: child c's lower bound along axis k
-    alignas(16) double hi[3][2];
-    int first[2];  // child c: a leaf's first entry of `order`, or an inner node's index
-    int count[2];  // child c: a leaf's number of objects, or 0 for an inner node
+    double lo[3];
+    double hi[3];
+    int first;  // leaf: first entry of `order`; inner: index of the second child
+    int count;  // leaf: number of objects; inner: 0 (first child follows the node)
+    int axis;   // inner: split axis, to visit the nearer child first
 };
 
 struct Acceleration {
@@ -53,10 +51,7 @@ struct Acceleration {
     std::vector<int> always;    // rows tested for every ray, in table order
     std::vector<int> order;     // rows in the hierarchy's leaves
     std::vector<Node> nodes;
-    bool tree = false;  // whether the hierarchy below holds anything
-    double rootLo[3] = {}, rootHi[3] = {};
-    int rootFirst = 0, rootCount = 0;  // the root, as a child of a Node
-    double originLimit = 0.0;          // beyond this the scan is used
+    double originLimit = 0.0;  // beyond this the scan is used
     // Bound on how far the point of an accepted hit can lie from its object.
     double slack = 0.0;
 };

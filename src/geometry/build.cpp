@@ -12,14 +12,6 @@ Acceleration accel;
 
 namespace {
 
-// The hierarchy as built: a binary tree whose first child follows its node.
-struct BinaryNode {
-    double lo[3];
-    double hi[3];
-    int first;  // leaf: first entry of `order`; inner: index of the second child
-    int count;  // leaf: number of objects; inner: 0
-};
-
 struct Item {
     int row;
     double lo[3];
@@ -49,10 +41,10 @@ void sortByCentre(std::vector<Item>& items, int begin, int end, int axis) {
 
 // Surface-area heuristic over at most 200 objects: every split of the
 // centroid order on every axis is costed.
-int buildNode(std::vector<BinaryNode>& tree, std::vector<Item>& items, int begin, int end) {
-    const int index = static_cast<int>(tree.size());
-    tree.push_back(BinaryNode{});
-    BinaryNode node{};
+int buildNode(std::vector<Item>& items, int begin, int end) {
+    const int index = static_cast<int>(accel.nodes.size());
+    accel.nodes.push_back(Node{});
+    Node node{};
     for (int k = 0; k < 3; ++k) {
         node.lo[k] = INFINITY;
         node.hi[k] = -INFINITY;
@@ -89,40 +81,16 @@ int buildNode(std::vector<BinaryNode>& tree, std::vector<Item>& items, int begin
         node.first = static_cast<int>(accel.order.size());
         node.count = count;
         for (int i = begin; i < end; ++i) accel.order.push_back(items[i].row);
-        tree[index] = node;
+        accel.nodes[index] = node;
         return index;
     }
     sortByCentre(items, begin, end, bestAxis);
+    node.axis = bestAxis;
     node.count = 0;
-    buildNode(tree, items, begin, begin + bestSplit);
-    node.first = buildNode(tree, items, begin + bestSplit, end);
-    tree[index] = node;
+    buildNode(items, begin, begin + bestSplit);
+    node.first = buildNode(items, begin + bestSplit, end);
+    accel.nodes[index] = node;
     return index;
-}
-
-// Copies binary node `index` into accel.nodes as a child reference (first,
-// count), an inner node becoming a Node with both children's boxes.
-void pack(const std::vector<BinaryNode>& tree, int index, int& first, int& count) {
-    const BinaryNode& from = tree[index];
-    if (from.count > 0) {
-        first = from.first;
-        count = from.count;
-        return;
-    }
-    const int slot = static_cast<int>(accel.nodes.size());
-    accel.nodes.push_back(Node{});
-    Node node{};
-    const int children[2] = {index + 1, from.first};
-    for (int c = 0; c < 2; ++c) {
-        for (int k = 0; k < 3; ++k) {
-            node.lo[k][c] = tree[children[c]].lo[k];
-            node.hi[k][c] = tree[children[c]].hi[k];
-        }
-        pack(tree, children[c], node.first[c], node.count[c]);
-    }
-    accel.nodes[slot] = node;
-    first = slot;
-    count = 0;
 }
 
 void outwardEdge(const Shape& s, const double along[3], const double inside[3], double out[3]) {
@@ -241,14 +209,7 @@ void buildAcceleration() {
         for (const Item& item : items) accel.always.push_back(item.row);
         std::sort(accel.always.begin(), accel.always.end());
     } else if (!items.empty()) {
-        std::vector<BinaryNode> tree;
-        buildNode(tree, items, 0, static_cast<int>(items.size()));
-        for (int k = 0; k < 3; ++k) {
-            accel.rootLo[k] = tree[0].lo[k];
-            accel.rootHi[k] = tree[0].hi[k];
-        }
-        pack(tree, 0, accel.rootFirst, accel.rootCount);
-        accel.tree = true;
+        buildNode(items, 0, static_cast<int>(items.size()));
     }
     accel.version = sceneVersion;
 }

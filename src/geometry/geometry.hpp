@@ -2,6 +2,7 @@
 // the nearest-hit search of a ray against the object table.
 #pragma once
 
+#include "geometry/vec3.hpp"
 #include "geometry/vetor.hpp"
 
 namespace fotolume {
@@ -42,6 +43,10 @@ double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex
 // The row of the object intersectScene would return (-1 on a miss), without
 // working out the distance's normal: what a shadow test needs.
 int nearestObject(const Vetor& origin, const Vetor& direction);
+
+// The same two searches on plain values, for the tracer's inner loop.
+double intersectScene(const Vec3& origin, const Vec3& direction, int& hitIndex, Vec3& hitNormal);
+int nearestObject(const Vec3& origin, const Vec3& direction);
 
 // The defining search: every object tested in table order. Kept as the
 // reference the fast search is checked against.

@@ -22,15 +22,17 @@ public:
     PrimaryRays();
     // The step from the top edge down to height `y` in pixels (row + 0.5 is
     // the centre of row `row`, 0 the top row), the same for a whole row.
-    Vetor down(double y) const;
+    Vec3 down(double y) const;
     // The ray through the point `x` pixels from the left edge (col + 0.5 is
     // the centre of column `col`), given down(y): it starts on the image
     // plane, one unit in front of the eye, not at the eye, so a surface
     // between the eye and the plane is not seen.
-    void ray(const Vetor& down, double x, Vetor& plane, Vetor& direction) const;
+    void ray(const Vec3& down, double x, Vec3& plane, Vec3& direction) const;
 
 private:
-    Vetor corner_;  // eye - back - right + up: the plane's top-left corner
+    Vec3 corner_;      // eye - back - right + up: the plane's top-left corner
+    Vec3 right_, up_;  // cameraRight and cameraUp
+    Vec3 eye_;
     double upLength_;
     double rightLength_;
 };

@@ -13,19 +13,22 @@ namespace fotolume {
 // eye - back - right + up + v * right - u * up, so hoisting it out of the
 // per-pixel work changes no bit.
 PrimaryRays::PrimaryRays()
-    : corner_(add(subtract(subtract(eye, cameraBack), cameraRight), cameraUp)),
+    : corner_(plain(add(subtract(subtract(eye, cameraBack), cameraRight), cameraUp))),
+      right_(plain(cameraRight)),
+      up_(plain(cameraUp)),
+      eye_(plain(eye)),
       upLength_(length(cameraUp)),
       rightLength_(length(cameraRight)) {}
 
-Vetor PrimaryRays::down(double y) const {
+Vec3 PrimaryRays::down(double y) const {
     const double u = (y * pixelSize) / upLength_;
-    return scale(u, cameraUp);
+    return scale(u, up_);
 }
 
-void PrimaryRays::ray(const Vetor& down, double x, Vetor& plane, Vetor& direction) const {
+void PrimaryRays::ray(const Vec3& down, double x, Vec3& plane, Vec3& direction) const {
     const double v = (x * pixelSize) / rightLength_;
-    plane = subtract(add(corner_, scale(v, cameraRight)), down);
-    direction = subtract(plane, eye);
+    plane = subtract(add(corner_, scale(v, right_)), down);
+    direction = subtract(plane, eye_);
     normalize(direction);
 }
 
@@ -49,8 +52,8 @@ namespace {
 
 // The colour seen along one primary ray, clamped above at 1.0 as every
 // stored pixel is (there is no lower clamp).
-Vetor clampedColor(const Vetor& plane, const Vetor& direction) {
-    Vetor color = traceRay(plane, direction, 0);
+Vec3 clampedColor(const Vec3& plane, const Vec3& direction) {
+    Vec3 color = traceRay(plane, direction, 0);
     for (int k = 0; k < 3; ++k)
         if (color[k] > 1.0) color[k] = 1.0;
     return color;
@@ -61,13 +64,13 @@ Vetor clampedColor(const Vetor& plane, const Vetor& direction) {
 // the same values the row and column counters of a plain double loop hold.
 void traceRow(const PrimaryRays& rays, long long row, long long col, long long cols,
               unsigned char* bytes) {
-    Vetor plane;
-    Vetor direction;
-    const Vetor down = rays.down(static_cast<double>(row) + 0.5);
+    Vec3 plane;
+    Vec3 direction;
+    const Vec3 down = rays.down(static_cast<double>(row) + 0.5);
     traceCounts.primary += cols;
     for (long long n = 0; n < cols; ++n) {
         rays.ray(down, static_cast<double>(col + n) + 0.5, plane, direction);
-        const Vetor color = clampedColor(plane, direction);
+        const Vec3 color = clampedColor(plane, direction);
         for (int k = 0; k < 3; ++k) *bytes++ = channelByte(color[k]);
     }
 }
@@ -101,7 +104,7 @@ public:
         const int corners[4][2] = {{0, 0}, {0, last}, {last, 0}, {last, last}};
         bool even = limit >= 0.0;
         for (const auto& [j, i] : corners) {
-            const Vetor& color = sample(col, j, i);
+            const Vec3& color = sample(col, j, i);
             for (int k = 0; k < 3; ++k)
                 if (std::abs(channelByte(color[k]) - one[k]) > limit) even = false;
         }
@@ -113,18 +116,18 @@ public:
         for (int j = 0; j < n_; ++j)
             for (int i = 0; i < n_; ++i) {
                 const bool corner = (j == 0 || j == last) && (i == 0 || i == last);
-                const Vetor& color = corner ? colors_[j * n_ + i] : sample(col, j, i);
+                const Vec3& color = corner ? colors_[j * n_ + i] : sample(col, j, i);
                 for (int k = 0; k < 3; ++k) sum[k] += color[k];
             }
         for (int k = 0; k < 3; ++k) bytes[k] = channelByte(sum[k] / (cells_ * cells_));
     }
 
 private:
-    const Vetor& sample(long long col, int j, int i) {
-        Vetor plane;
-        Vetor direction;
+    const Vec3& sample(long long col, int j, int i) {
+        Vec3 plane;
+        Vec3 direction;
         rays_.ray(downs_[j], static_cast<double>(col) + (i + 0.5) / cells_, plane, direction);
-        Vetor& color = colors_[static_cast<std::size_t>(j * n_ + i)];
+        Vec3& color = colors_[static_cast<std::size_t>(j * n_ + i)];
         ++traceCounts.samples;
         color = clampedColor(plane, direction);
         return color;
@@ -133,9 +136,9 @@ private:
     const PrimaryRays& rays_;
     const int n_;
     const double cells_;
-    std::vector<Vetor> colors_;
-    std::vector<Vetor> downs_;  // the step down to each row of the grid
-    long long downsRow_ = -1;   // the pixel row they are for
+    std::vector<Vec3> colors_;
+    std::vector<Vec3> downs_;  // the step down to each row of the grid
+    long long downsRow_ = -1;  // the pixel row they are for
 };
 
 // The one-ray pixels of a tile and of every neighbour it has in the full

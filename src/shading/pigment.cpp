@@ -26,29 +26,33 @@ std::int32_t wrappingSum(std::int32_t a, std::int32_t b, std::int32_t c) {
 
 }  // namespace
 
-Vetor evalPigment(const Vetor& point, int object) {
+Vec3 evalPigment(const Vec3& point, int object) {
     const int g = objectPigment[object];
     switch (pigmentType[g]) {
     case PigmentType::Solid:
-        return pigmentColor1[g];
+        return plain(pigmentColor1[g]);
     case PigmentType::Checker: {
         const double size = pigmentSize[g];
         const std::int32_t s = wrappingSum(cellNumber(point[0] / size), cellNumber(point[1] / size),
                                            cellNumber(point[2] / size));
-        return s % 2 == 0 ? pigmentColor1[g] : pigmentColor2[g];
+        return plain(s % 2 == 0 ? pigmentColor1[g] : pigmentColor2[g]);
     }
     case PigmentType::Gradient: {
-        const Vetor d = subtract(point, pigmentOrigin[g]);
-        const double t =
-            dot(d, pigmentDirection[g]) / dot(pigmentDirection[g], pigmentDirection[g]);
+        const Vec3 direction = plain(pigmentDirection[g]);
+        const Vec3 d = subtract(point, plain(pigmentOrigin[g]));
+        const double t = dot(d, direction) / dot(direction, direction);
         const double f = (1 - std::cos(t * PI_TEN_DIGITS)) * 0.5;
-        return add(scale(1 - f, pigmentColor1[g]), scale(f, pigmentColor2[g]));
+        return add(scale(1 - f, plain(pigmentColor1[g])), scale(f, plain(pigmentColor2[g])));
     }
     case PigmentType::Unknown:
         break;
     }
     // A pigment with an unrecognised type word (the reader warned) is black.
-    return Vetor();
+    return Vec3{{0.0, 0.0, 0.0}};
+}
+
+Vetor evalPigment(const Vetor& point, int object) {
+    return toVetor(evalPigment(plain(point), object));
 }
 
 }  // namespace fotolume

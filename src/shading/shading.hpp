@@ -37,4 +37,13 @@ bool refractDirection(const Vetor& normal, const Vetor& direction, double ior, i
 // (0 for primary rays) that picks the refraction ratio.
 Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside);
 
+// The same functions on plain values, with the same arithmetic: what the
+// render loop and the recursion use (the Vetor forms convert and call them).
+Vec3 evalPigment(const Vec3& point, int object);
+bool isLit(const Vec3& point, const Vec3& towardLight);
+Vec3 mirrorDirection(const Vec3& normal, const Vec3& direction);
+bool refractDirection(const Vec3& normal, const Vec3& direction, double ior, int inside,
+                      Vec3& transmitted);
+Vec3 traceRay(const Vec3& origin, const Vec3& direction, int inside);
+
 }  // namespace fotolume

@@ -27,11 +27,12 @@ bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)
 void checkSearch() {
     const double width = imageWidth, height = imageHeight;
     const PrimaryRays rays;
-    Vetor plane, direction;
+    Vec3 plainPlane, plainDirection;
     for (double row = 0; row < height; row += 1) {
-        const Vetor down = rays.down(row);
+        const Vec3 down = rays.down(row);
         for (double col = 0; col < width; col += 1) {
-            rays.ray(down, col, plane, direction);
+            rays.ray(down, col, plainPlane, plainDirection);
+            const Vetor plane = toVetor(plainPlane), direction = toVetor(plainDirection);
             int fastRow, scanRow;
             Vetor fastNormal, scanNormal;
             const double fast = intersectScene(plane, direction, fastRow, fastNormal);

@@ -91,9 +91,9 @@ std::string gridMean(long long col, long long row, int n) {
     double sum[3] = {0.0, 0.0, 0.0};
     for (int j = 0; j < n; ++j)
         for (int i = 0; i < n; ++i) {
-            Vetor plane, direction;
+            Vec3 plane, direction;
             rays.ray(rays.down(row + (j + 0.5) / n), col + (i + 0.5) / n, plane, direction);
-            const Vetor color = traceRay(plane, direction, 0);
+            const Vetor color = traceRay(toVetor(plane), toVetor(direction), 0);
             for (int k = 0; k < 3; ++k) sum[k] += std::min(color[k], 1.0);
         }
     std::string bytes;
