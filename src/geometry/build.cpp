@@ -39,6 +39,8 @@ void sortByCentre(std::vector<Item>& items, int begin, int end, int axis) {
     });
 }
 
+constexpr double SPLIT_COST = 2.0;
+
 // Surface-area heuristic over at most 200 objects: every split of the
 // centroid order on every axis is costed.
 int buildNode(std::vector<Item>& items, int begin, int end) {
@@ -76,7 +78,9 @@ int buildNode(std::vector<Item>& items, int begin, int end) {
             }
         }
     }
-    const double leafCost = halfArea(node.lo, node.hi) * (count - 0.5);
+    // A split costs its children's tests and a visit to each child's box,
+    // which measured about as dear as two object tests; small leaves pay.
+    const double leafCost = halfArea(node.lo, node.hi) * (count - SPLIT_COST);
     if (count <= 1 || bestAxis < 0 || (count <= 4 && bestCost >= leafCost)) {
         node.first = static_cast<int>(accel.order.size());
         node.count = count;
@@ -169,6 +173,25 @@ bool describe(int row, Shape& s, Item& item) {
     return bounded;
 }
 
+// An object whose box is a large part of the whole (a floor under the
+// scene) would be entered by nearly every ray and would widen every box
+// above it: it is tested for every ray instead.
+void keepLargeApart(std::vector<Item>& items) {
+    if (items.size() <= 12) return;
+    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (const Item& item : items) grow(lo, hi, item);
+    const double whole = halfArea(lo, hi);
+    std::vector<Item> rest;
+    for (const Item& item : items) {
+        if (halfArea(item.lo, item.hi) > 0.25 * whole)
+            accel.always.push_back(item.row);
+        else
+            rest.push_back(item);
+    }
+    items.swap(rest);
+    std::sort(accel.always.begin(), accel.always.end());
+}
+
 }  // namespace
 
 void buildAcceleration() {
@@ -205,6 +228,7 @@ void buildAcceleration() {
             item.hi[k] += margin;
         }
     accel.originLimit = 1e3 * extent;
+    keepLargeApart(items);
     if (items.size() <= 12) {
         for (const Item& item : items) accel.always.push_back(item.row);
         std::sort(accel.always.begin(), accel.always.end());
