@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "geometry/geometry.hpp"
+#include "geometry/lanes.hpp"
 #include "scene/scene.hpp"
 
 namespace fotolume::detail {
@@ -49,7 +50,11 @@ struct Acceleration {
     unsigned version = 0;       // the sceneVersion it was built for (0: never built)
     std::vector<Shape> shapes;  // by object row
     std::vector<int> always;    // rows tested for every ray, in table order
-    std::vector<int> order;     // rows in the hierarchy's leaves
+    // The spheres and discs of `always` in lanes, two or more of a kind
+    // (SSE2 builds only), and the rows tested one by one: the rest.
+    Lanes sphereLanes, discLanes;
+    std::vector<int> alwaysRest;
+    std::vector<int> order;  // rows in the hierarchy's leaves
     std::vector<Node> nodes;
     double originLimit = 0.0;  // beyond this the scan is used
     // Bound on how far the point of an accepted hit can lie from its object.

@@ -192,6 +192,27 @@ void keepLargeApart(std::vector<Item>& items) {
     std::sort(accel.always.begin(), accel.always.end());
 }
 
+// Puts the spheres and discs of `always` into lanes where the build tests
+// two at a time and there are two or more of a kind; the rest one by one.
+void fillLanes() {
+    int spheres = 0, discs = 0;
+    for (int row : accel.always) {
+        spheres += objectType[row] == ObjectType::Sphere;
+        discs += objectType[row] == ObjectType::Disc;
+    }
+    for (int row : accel.always) {
+        const Shape& s = accel.shapes[row];
+        if (FOTOLUME_SSE2 && s.type == ObjectType::Sphere && spheres >= 2)
+            accel.sphereLanes.push(s.a, s.n, s.r, row);
+        else if (FOTOLUME_SSE2 && s.type == ObjectType::Disc && discs >= 2)
+            accel.discLanes.push(s.a, s.n, s.r, row);
+        else
+            accel.alwaysRest.push_back(row);
+    }
+    if (accel.sphereLanes.size() > 0) accel.sphereLanes.pad();
+    if (accel.discLanes.size() > 0) accel.discLanes.pad();
+}
+
 }  // namespace
 
 void buildAcceleration() {
@@ -235,6 +256,7 @@ void buildAcceleration() {
     } else if (!items.empty()) {
         buildNode(items, 0, static_cast<int>(items.size()));
     }
+    fillLanes();
     accel.version = sceneVersion;
 }
 
