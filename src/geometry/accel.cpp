@@ -13,14 +13,6 @@ using namespace detail;
 
 namespace {
 
-// The scan's result: the least distance, and of equal ones the lowest row.
-inline void consider(double t, int row, double& best, int& bestRow) {
-    if (bestRow < 0 || t < best || (t == best && row < bestRow)) {
-        best = t;
-        bestRow = row;
-    }
-}
-
 bool usable(const double o[3], const double d[3]) {
     if (!finite3(o) || !finite3(d)) return false;
     const double dd = dot3(d, d);
@@ -136,19 +128,8 @@ double nearest(const double o[3], const double d[3], int& bestRow) {
     bestRow = -1;
     double t;
     traceCounts.objects += static_cast<long long>(accel.always.size());
-#if FOTOLUME_SSE2
-    double lane[2];
-    const Lanes& spheres = accel.sphereLanes;
-    for (int i = 0; i < spheres.size(); i += 2)
-        if (const int hits = sphereLanesHit(spheres, i, o, d, lane))
-            for (int c = 0; c < 2; ++c)
-                if (hits & (1 << c)) consider(lane[c], spheres.row[i + c], best, bestRow);
-    const Lanes& discs = accel.discLanes;
-    for (int i = 0; i < discs.size(); i += 2)
-        if (const int hits = discLanesHit(discs, i, o, d, lane))
-            for (int c = 0; c < 2; ++c)
-                if (hits & (1 << c)) consider(lane[c], discs.row[i + c], best, bestRow);
-#endif
+    if (accel.laneWidth > 1)
+        searchLanes(accel.laneWidth, accel.sphereLanes, accel.discLanes, o, d, best, bestRow);
     for (int row : accel.alwaysRest)
         if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
     if (!accel.nodes.empty()) searchHierarchy(o, d, best, bestRow);

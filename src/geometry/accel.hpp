@@ -50,8 +50,10 @@ struct Acceleration {
     unsigned version = 0;       // the sceneVersion it was built for (0: never built)
     std::vector<Shape> shapes;  // by object row
     std::vector<int> always;    // rows tested for every ray, in table order
-    // The spheres and discs of `always` in lanes, two or more of a kind
-    // (SSE2 builds only), and the rows tested one by one: the rest.
+    // The spheres and discs of `always` in lanes of laneWidth, where there
+    // are two or more of a kind and lanes are wider than one, and the rows
+    // tested one by one: the rest.
+    int laneWidth = 1;
     Lanes sphereLanes, discLanes;
     std::vector<int> alwaysRest;
     std::vector<int> order;  // rows in the hierarchy's leaves

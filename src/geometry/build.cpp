@@ -10,6 +10,8 @@ namespace fotolume::detail {
 
 Acceleration accel;
 
+int laneLimit = 4;  // see limitSearchLanes
+
 namespace {
 
 struct Item {
@@ -195,6 +197,8 @@ void keepLargeApart(std::vector<Item>& items) {
 // Puts the spheres and discs of `always` into lanes where the build tests
 // two at a time and there are two or more of a kind; the rest one by one.
 void fillLanes() {
+    accel.laneWidth = std::min(widestLanes(), laneLimit);
+    const bool lanes = accel.laneWidth > 1;
     int spheres = 0, discs = 0;
     for (int row : accel.always) {
         spheres += objectType[row] == ObjectType::Sphere;
@@ -202,15 +206,15 @@ void fillLanes() {
     }
     for (int row : accel.always) {
         const Shape& s = accel.shapes[row];
-        if (FOTOLUME_SSE2 && s.type == ObjectType::Sphere && spheres >= 2)
+        if (lanes && s.type == ObjectType::Sphere && spheres >= 2)
             accel.sphereLanes.push(s.a, s.n, s.r, row);
-        else if (FOTOLUME_SSE2 && s.type == ObjectType::Disc && discs >= 2)
+        else if (lanes && s.type == ObjectType::Disc && discs >= 2)
             accel.discLanes.push(s.a, s.n, s.r, row);
         else
             accel.alwaysRest.push_back(row);
     }
-    if (accel.sphereLanes.size() > 0) accel.sphereLanes.pad();
-    if (accel.discLanes.size() > 0) accel.discLanes.pad();
+    if (accel.sphereLanes.size() > 0) accel.sphereLanes.pad(accel.laneWidth);
+    if (accel.discLanes.size() > 0) accel.discLanes.pad(accel.laneWidth);
 }
 
 }  // namespace
@@ -261,3 +265,12 @@ void buildAcceleration() {
 }
 
 }  // namespace fotolume::detail
+
+namespace fotolume {
+
+void limitSearchLanes(int width) {
+    detail::laneLimit = width;
+    detail::accel.version = 0;  // rebuilt on the next search
+}
+
+}  // namespace fotolume

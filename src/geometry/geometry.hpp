@@ -72,6 +72,10 @@ inline thread_local TraceCounts traceCounts;
 // shared state.
 void prepareSearch();
 
+// For tests: the widest SIMD lanes the search may use (4, 2, or 1 for one
+// object at a time); it uses the widest the processor runs up to that.
+void limitSearchLanes(int width);
+
 // The elimination of solveLinear3 on plain doubles: 1 with x set, or 0
 // (x untouched) on a pivot below MIN_PIVOT.
 int solveLinear3(LinearSystem3& system, double x[3]);

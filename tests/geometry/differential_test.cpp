@@ -137,17 +137,23 @@ TEST(Differential, FastSearchEqualsTheScanOnEveryScene) {
                             "scenes/mirrors.txt",        "scenes/mesh.txt",
                             "bench/scenes/spheres.txt",  "bench/scenes/mesh.txt",
                             "bench/scenes/recursion.txt"};
-    unsigned seed = 1;
-    for (const char* scene : scenes) {
-        const std::string text = test::readFile(test::sourcePath(scene));
-        bool accepted = false;
-        test::loadScene(text, 640, 480, &accepted);
-        ASSERT_TRUE(accepted) << scene;
-        const Mismatch mismatch = exercise(raysPerScene(), seed++);
-        EXPECT_EQ(mismatch.count, 0) << scene << ": " << mismatch.first;
-        std::printf("%s: %ld rays compared, %ld differences\n", scene, mismatch.compared,
-                    mismatch.count);
+    // Four lanes, two, and one object at a time: each path the processor
+    // may take (a width the processor lacks falls back to a narrower one).
+    for (int width : {4, 2, 1}) {
+        limitSearchLanes(width);
+        unsigned seed = 1;
+        for (const char* scene : scenes) {
+            const std::string text = test::readFile(test::sourcePath(scene));
+            bool accepted = false;
+            test::loadScene(text, 640, 480, &accepted);
+            ASSERT_TRUE(accepted) << scene;
+            const Mismatch mismatch = exercise(raysPerScene(), seed++);
+            EXPECT_EQ(mismatch.count, 0) << scene << " (lanes " << width << "): " << mismatch.first;
+            std::printf("%s, lanes %d: %ld rays compared, %ld differences\n", scene, width,
+                        mismatch.compared, mismatch.count);
+        }
     }
+    limitSearchLanes(4);
 }
 
 TEST(Differential, DegenerateAndHugeObjectsAgreeToo) {
@@ -160,8 +166,13 @@ TEST(Differential, DegenerateAndHugeObjectsAgreeToo) {
     test::addTriangle(Vetor(0, 0, 0), Vetor(1, 1, 1), Vetor(2, 2, 2));         // collinear
     test::addTriangle(Vetor(-1, 0, -2), Vetor(1, 0, -2), Vetor(0, 1e-9, -2));  // sliver
     test::addSphere(Vetor(0, 0, -5), 1);  // duplicate: ties go to row 0
-    Mismatch mismatch = exercise(raysPerScene(), 99);
-    EXPECT_EQ(mismatch.count, 0) << mismatch.first;
+    Mismatch mismatch;
+    for (int width : {4, 2, 1}) {
+        limitSearchLanes(width);
+        mismatch = exercise(raysPerScene(), 99);
+        EXPECT_EQ(mismatch.count, 0) << "lanes " << width << ": " << mismatch.first;
+    }
+    limitSearchLanes(4);
 
     // 200 nested spheres: every box inside the next, all centred alike.
     resetScene();
