@@ -22,58 +22,53 @@ bool usable(const double o[3], const double d[3]) {
     return true;
 }
 
-// Entry distance of the ray into the box, or false when the box is missed
-// or lies wholly behind the origin. A zero direction component makes its
-// slab distances infinite (origin outside: the box is missed) or NaN (origin
-// exactly on a face), and min/max then ignore that axis: never a wrong cull.
-inline bool enterBox(const Node& node, const double o[3], const double inv[3], double& entry) {
-    double near = -INFINITY;
-    double far = INFINITY;
-    for (int k = 0; k < 3; ++k) {
-        const double t1 = (node.lo[k] - o[k]) * inv[k];
-        const double t2 = (node.hi[k] - o[k]) * inv[k];
-        near = std::max(near, std::min(t1, t2));
-        far = std::min(far, std::max(t1, t2));
-    }
-    if (far < near || far < 0.0) return false;
-    entry = near;
-    return true;
-}
+// A child waiting on the search stack, with the distance where the ray
+// enters its box.
+struct Pending {
+    int first;
+    int count;
+    double entry;
+};
 
-// The hierarchy, the child on the ray's side first; a box whose entry lies
-// beyond the best hit so far holds no nearer one and is skipped.
+// The hierarchy, nearer boxes first; a box whose entry lies beyond the best
+// hit so far holds no nearer one and is skipped.
 void searchHierarchy(const double o[3], const double d[3], double& best, int& bestRow) {
     const double inv[3] = {1.0 / d[0], 1.0 / d[1], 1.0 / d[2]};
-    // A tree over n objects has fewer than 2n nodes, however unbalanced.
-    int stack[2 * MAX_OBJECTS + 2];
+    // Fewer than n inner nodes over n objects, each pushing at most four
+    // children and popping one.
+    Pending stack[3 * MAX_OBJECTS + 4];
     int top = 0;
-    stack[top++] = 0;
+    stack[top++] = Pending{0, 0, -INFINITY};
     double t;
     int boxes = 0;    // counted here and added once: the thread-local sum
     int objects = 0;  // is a memory access, a local a register
+    const int width = accel.laneWidth;
     while (top > 0) {
-        const Node& node = accel.nodes[stack[--top]];
-        ++boxes;
-        double entry;
-        if (!enterBox(node, o, inv, entry)) continue;
-        if (bestRow >= 0 && entry > best) continue;
-        if (node.count > 0) {
-            objects += node.count;
-            for (int i = node.first; i < node.first + node.count; ++i) {
+        const Pending next = stack[--top];
+        if (bestRow >= 0 && next.entry > best) continue;
+        if (next.count > 0) {
+            objects += next.count;
+            for (int i = next.first; i < next.first + next.count; ++i) {
                 const int row = accel.order[i];
                 if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
             }
             continue;
         }
-        const int firstChild = static_cast<int>(&node - accel.nodes.data()) + 1;
-        const int secondChild = node.first;
-        // Visit the child on the ray's side first, so `best` shrinks early.
-        if (d[node.axis] >= 0) {
-            stack[top++] = secondChild;
-            stack[top++] = firstChild;
-        } else {
-            stack[top++] = firstChild;
-            stack[top++] = secondChild;
+        const Node& node = accel.nodes[next.first];
+        boxes += 4;
+        double entry[4];
+        int entered = enterChildren(width, node, o, inv, entry);
+        // Farther children go on the stack first, so the nearest is searched
+        // first and `best` shrinks early.
+        const int base = top;
+        for (int c = 0; entered != 0; ++c, entered >>= 1) {
+            if (!(entered & 1) || node.count[c] < 0) continue;
+            int at = top++;
+            while (at > base && entry[c] > stack[at - 1].entry) {
+                stack[at] = stack[at - 1];
+                --at;
+            }
+            stack[at] = Pending{node.first[c], node.count[c], entry[c]};
         }
     }
     traceCounts.boxes += boxes;

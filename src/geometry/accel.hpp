@@ -38,14 +38,6 @@ struct Shape {
     bool filter = false;
 };
 
-struct Node {
-    double lo[3];
-    double hi[3];
-    int first;  // leaf: first entry of `order`; inner: index of the second child
-    int count;  // leaf: number of objects; inner: 0 (first child follows the node)
-    int axis;   // inner: split axis, to visit the nearer child first
-};
-
 struct Acceleration {
     unsigned version = 0;       // the sceneVersion it was built for (0: never built)
     std::vector<Shape> shapes;  // by object row
@@ -53,11 +45,11 @@ struct Acceleration {
     // The spheres and discs of `always` in lanes of laneWidth, where there
     // are two or more of a kind and lanes are wider than one, and the rows
     // tested one by one: the rest.
-    int laneWidth = 1;
+    int laneWidth = 1;  // also the width of the node tests
     Lanes sphereLanes, discLanes;
     std::vector<int> alwaysRest;
-    std::vector<int> order;  // rows in the hierarchy's leaves
-    std::vector<Node> nodes;
+    std::vector<int> order;    // rows in the hierarchy's leaves
+    std::vector<Node> nodes;   // the hierarchy, its root first (none: empty)
     double originLimit = 0.0;  // beyond this the scan is used
     // Bound on how far the point of an accepted hit can lie from its object.
     double slack = 0.0;

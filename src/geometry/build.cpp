@@ -14,6 +14,15 @@ int laneLimit = 4;  // see limitSearchLanes
 
 namespace {
 
+// The hierarchy as the heuristic builds it: binary, each inner node's
+// first child right after it.
+struct BinaryNode {
+    double lo[3];
+    double hi[3];
+    int first;  // leaf: first entry of `order`; inner: index of the second child
+    int count;  // leaf: number of objects; inner: 0
+};
+
 struct Item {
     int row;
     double lo[3];
@@ -45,10 +54,10 @@ constexpr double SPLIT_COST = 2.0;
 
 // Surface-area heuristic over at most 200 objects: every split of the
 // centroid order on every axis is costed.
-int buildNode(std::vector<Item>& items, int begin, int end) {
-    const int index = static_cast<int>(accel.nodes.size());
-    accel.nodes.push_back(Node{});
-    Node node{};
+int buildNode(std::vector<BinaryNode>& tree, std::vector<Item>& items, int begin, int end) {
+    const int index = static_cast<int>(tree.size());
+    tree.push_back(BinaryNode{});
+    BinaryNode node{};
     for (int k = 0; k < 3; ++k) {
         node.lo[k] = INFINITY;
         node.hi[k] = -INFINITY;
@@ -87,16 +96,57 @@ int buildNode(std::vector<Item>& items, int begin, int end) {
         node.first = static_cast<int>(accel.order.size());
         node.count = count;
         for (int i = begin; i < end; ++i) accel.order.push_back(items[i].row);
-        accel.nodes[index] = node;
+        tree[index] = node;
         return index;
     }
     sortByCentre(items, begin, end, bestAxis);
-    node.axis = bestAxis;
     node.count = 0;
-    buildNode(items, begin, begin + bestSplit);
-    node.first = buildNode(items, begin + bestSplit, end);
-    accel.nodes[index] = node;
+    buildNode(tree, items, begin, begin + bestSplit);
+    node.first = buildNode(tree, items, begin + bestSplit, end);
+    tree[index] = node;
     return index;
+}
+
+// A four-child node from binary node `index`: its two children, then,
+// while there is room, the inner child with the largest box replaced by its
+// own two. Appends the node and those below it to accel.nodes.
+int widen(const std::vector<BinaryNode>& tree, int index) {
+    std::vector<int> children;
+    if (tree[index].count > 0) {
+        children.push_back(index);  // a tree that is one leaf
+    } else {
+        children = {index + 1, tree[index].first};
+    }
+    while (children.size() < 4) {
+        int widest = -1;
+        for (int i = 0; i < static_cast<int>(children.size()); ++i) {
+            const BinaryNode& child = tree[children[i]];
+            if (child.count == 0 &&
+                (widest < 0 || halfArea(child.lo, child.hi) >
+                                   halfArea(tree[children[widest]].lo, tree[children[widest]].hi)))
+                widest = i;
+        }
+        if (widest < 0) break;
+        const int opened = children[widest];
+        children[widest] = opened + 1;
+        children.push_back(tree[opened].first);
+    }
+    const int slot = static_cast<int>(accel.nodes.size());
+    accel.nodes.push_back(Node{});
+    Node node{};
+    for (int c = 0; c < 4; ++c) {
+        const bool used = c < static_cast<int>(children.size());
+        for (int k = 0; k < 3; ++k) {
+            node.lo[k][c] = used ? tree[children[c]].lo[k] : INFINITY;
+            node.hi[k][c] = used ? tree[children[c]].hi[k] : INFINITY;
+        }
+        node.count[c] = used ? tree[children[c]].count : -1;
+        node.first[c] = used && tree[children[c]].count > 0 ? tree[children[c]].first : 0;
+    }
+    for (int c = 0; c < static_cast<int>(children.size()); ++c)
+        if (node.count[c] == 0) node.first[c] = widen(tree, children[c]);
+    accel.nodes[slot] = node;
+    return slot;
 }
 
 void outwardEdge(const Shape& s, const double along[3], const double inside[3], double out[3]) {
@@ -258,7 +308,9 @@ void buildAcceleration() {
         for (const Item& item : items) accel.always.push_back(item.row);
         std::sort(accel.always.begin(), accel.always.end());
     } else if (!items.empty()) {
-        buildNode(items, 0, static_cast<int>(items.size()));
+        std::vector<BinaryNode> tree;
+        buildNode(tree, items, 0, static_cast<int>(items.size()));
+        widen(tree, 0);
     }
     fillLanes();
     accel.version = sceneVersion;

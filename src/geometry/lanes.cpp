@@ -3,6 +3,9 @@
 // runs both against the scan.
 #include "geometry/lanes.hpp"
 
+#include <algorithm>
+#include <cmath>
+
 #include "geometry/geometry.hpp"
 
 #if FOTOLUME_SSE2
@@ -24,6 +27,26 @@ void Lanes::pad(int width) {
     const double zero[3] = {0.0, 0.0, 0.0};
     while (size() % width != 0) push(zero, zero, 0.0, row.back());
 }
+
+namespace {
+
+// One child's box, one axis at a time: the reference the lanes follow.
+// std::min(t1, t2) is (t2 < t1 ? t2 : t1), the minimum instruction's
+// operand order below; std::max(near, m) is (near < m ? m : near).
+int enterOne(const Node& node, int c, const double o[3], const double inv[3], double& entry) {
+    double near = -INFINITY;
+    double far = INFINITY;
+    for (int k = 0; k < 3; ++k) {
+        const double t1 = (node.lo[k][c] - o[k]) * inv[k];
+        const double t2 = (node.hi[k][c] - o[k]) * inv[k];
+        near = std::max(near, std::min(t1, t2));
+        far = std::min(far, std::max(t1, t2));
+    }
+    entry = near;
+    return far < near || far < 0.0 ? 0 : 1;
+}
+
+}  // namespace
 
 #if FOTOLUME_SSE2
 
@@ -146,6 +169,24 @@ int discs2(const Lanes& s, int i, const double o[3], const double d[3], double t
     return _mm256_movemask_pd(_mm256_and_pd(_mm256_and_pd(inside, ahead), facing));
 }
 
+[[gnu::target("avx")]] int enterChildren4(const Node& node, const double o[3], const double inv[3],
+                                          double entry[4]) {
+    __m256d near = _mm256_set1_pd(-INFINITY);
+    __m256d far = _mm256_set1_pd(INFINITY);
+    for (int k = 0; k < 3; ++k) {
+        const __m256d origin = _mm256_set1_pd(o[k]);
+        const __m256d scale = _mm256_set1_pd(inv[k]);
+        const __m256d t1 = _mm256_mul_pd(_mm256_sub_pd(_mm256_loadu_pd(node.lo[k]), origin), scale);
+        const __m256d t2 = _mm256_mul_pd(_mm256_sub_pd(_mm256_loadu_pd(node.hi[k]), origin), scale);
+        near = _mm256_max_pd(_mm256_min_pd(t2, t1), near);
+        far = _mm256_min_pd(_mm256_max_pd(t2, t1), far);
+    }
+    _mm256_storeu_pd(entry, near);
+    const __m256d entered = _mm256_and_pd(_mm256_cmp_pd(far, near, _CMP_NLT_UQ),
+                                          _mm256_cmp_pd(far, _mm256_setzero_pd(), _CMP_NLT_UQ));
+    return _mm256_movemask_pd(entered);
+}
+
 [[gnu::target("avx")]] void searchLanes4(const Lanes& spheres, const Lanes& discs,
                                          const double o[3], const double d[3], double& best,
                                          int& bestRow) {
@@ -163,6 +204,14 @@ int discs2(const Lanes& s, int i, const double o[3], const double d[3], double t
 int widestLanes() {
     static const int width = __builtin_cpu_supports("avx") ? 4 : 2;
     return width;
+}
+
+int enterChildren(int width, const Node& node, const double o[3], const double inv[3],
+                  double entry[4]) {
+    if (width == 4) return enterChildren4(node, o, inv, entry);
+    int entered = 0;
+    for (int c = 0; c < 4; ++c) entered |= enterOne(node, c, o, inv, entry[c]) << c;
+    return entered;
 }
 
 void searchLanes(int width, const Lanes& spheres, const Lanes& discs, const double o[3],
@@ -183,6 +232,12 @@ void searchLanes(int width, const Lanes& spheres, const Lanes& discs, const doub
 #else
 
 int widestLanes() { return 1; }
+
+int enterChildren(int, const Node& node, const double o[3], const double inv[3], double entry[4]) {
+    int entered = 0;
+    for (int c = 0; c < 4; ++c) entered |= enterOne(node, c, o, inv, entry[c]) << c;
+    return entered;
+}
 
 void searchLanes(int, const Lanes&, const Lanes&, const double*, const double*, double&, int&) {}
 

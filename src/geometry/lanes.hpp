@@ -33,6 +33,25 @@ struct Lanes {
     void pad(int width);
 };
 
+// An inner node of the hierarchy: up to four children, their boxes side by
+// side, so that one AVX register holds one bound of all four.
+struct Node {
+    double lo[3][4];  // lo[k][c]: child c's lower bound along axis k
+    double hi[3][4];
+    int first[4];  // child c: a leaf's first entry of `order`, or an inner node's index
+    int count[4];  // child c: a leaf's number of objects, 0 for an inner node, -1 for none
+};
+
+// Which children of the node the ray (origin o, inverse direction inv)
+// enters: bit c for child c, with entry[c] the distance where it enters.
+// A box is missed when it lies beyond the ray's far end or wholly behind
+// the origin. A zero direction component makes its slab distances infinite
+// (origin outside: the box is missed) or NaN (origin exactly on a face),
+// and the comparisons then ignore that axis: never a wrong cull. A child
+// that is none has a box at +infinity, which no ray enters.
+int enterChildren(int width, const Node& node, const double o[3], const double inv[3],
+                  double entry[4]);
+
 // The widest lanes this processor runs: 4 (AVX), 2 (SSE2) or 1 (none).
 int widestLanes();
 
