@@ -2,9 +2,11 @@
 // and a bounding-volume hierarchy over them. Internal to the geometry folder.
 //
 // Why it returns exactly what the table-order scan of intersect.cpp
-// returns: each object test (shape_tests.hpp) is the same sequence of IEEE
-// operations as the Vetor form, on plain doubles, and the hierarchy only
-// skips objects that cannot hold a nearer hit. Every accepted hit puts the
+// returns: each object test (shape_tests.hpp, and each lane of lanes.hpp)
+// is the same sequence of IEEE operations as the Vetor form, on plain
+// doubles; hits are kept by least distance and then lowest row, in
+// whatever order they are found; and the hierarchy only skips objects that
+// cannot hold a nearer hit. Every accepted hit puts the
 // computed point within the object (spheres and discs test it against the
 // radius, triangles against the barycentric range), so its distance is
 // bounded by the scene's size and the rounding error of that distance is a
@@ -42,9 +44,8 @@ struct Acceleration {
     unsigned version = 0;       // the sceneVersion it was built for (0: never built)
     std::vector<Shape> shapes;  // by object row
     std::vector<int> always;    // rows tested for every ray, in table order
-    // The spheres and discs of `always` in lanes of laneWidth, where there
-    // are two or more of a kind and lanes are wider than one, and the rows
-    // tested one by one: the rest.
+    // The spheres and discs of `always` in lanes of laneWidth (when it is
+    // more than one), and the rows tested one by one: the rest.
     int laneWidth = 1;  // also the width of the node tests
     Lanes sphereLanes, discLanes;
     std::vector<int> alwaysRest;
@@ -56,6 +57,20 @@ struct Acceleration {
 };
 
 extern Acceleration accel;
+
+// An object's box while the hierarchy is built.
+struct Item {
+    int row;
+    double lo[3];
+    double hi[3];
+    double centre[3];
+};
+
+// Puts the objects of `items` into the hierarchy (accel.nodes and
+// accel.order), or into accel.always: objects as large as a floor, and all
+// of them in a scene of a dozen or fewer, where a hierarchy costs more than
+// it saves.
+void buildHierarchy(std::vector<Item>& items);
 
 // Builds `accel` from the object table and the camera (for the scene's extent).
 void buildAcceleration();

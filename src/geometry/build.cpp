@@ -1,5 +1,6 @@
-// Building the search structure: plain-double copies of the objects and a
-// surface-area-heuristic hierarchy over their boxes.
+// Building the search structure: plain-double copies of the objects, their
+// boxes, and which are tested for every ray and in which lanes (the
+// hierarchy itself is tree.cpp's).
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -10,144 +11,9 @@ namespace fotolume::detail {
 
 Acceleration accel;
 
-int laneLimit = 4;  // see limitSearchLanes
-
 namespace {
 
-// The hierarchy as the heuristic builds it: binary, each inner node's
-// first child right after it.
-struct BinaryNode {
-    double lo[3];
-    double hi[3];
-    int first;  // leaf: first entry of `order`; inner: index of the second child
-    int count;  // leaf: number of objects; inner: 0
-};
-
-struct Item {
-    int row;
-    double lo[3];
-    double hi[3];
-    double centre[3];
-};
-
-double halfArea(const double lo[3], const double hi[3]) {
-    const double x = hi[0] - lo[0], y = hi[1] - lo[1], z = hi[2] - lo[2];
-    return x * y + y * z + z * x;
-}
-
-void grow(double lo[3], double hi[3], const Item& item) {
-    for (int k = 0; k < 3; ++k) {
-        lo[k] = std::min(lo[k], item.lo[k]);
-        hi[k] = std::max(hi[k], item.hi[k]);
-    }
-}
-
-// Centroid order along one axis, the row breaking ties so builds repeat.
-void sortByCentre(std::vector<Item>& items, int begin, int end, int axis) {
-    std::sort(items.begin() + begin, items.begin() + end, [axis](const Item& x, const Item& y) {
-        return x.centre[axis] < y.centre[axis] ||
-               (x.centre[axis] == y.centre[axis] && x.row < y.row);
-    });
-}
-
-constexpr double SPLIT_COST = 2.0;
-
-// Surface-area heuristic over at most 200 objects: every split of the
-// centroid order on every axis is costed.
-int buildNode(std::vector<BinaryNode>& tree, std::vector<Item>& items, int begin, int end) {
-    const int index = static_cast<int>(tree.size());
-    tree.push_back(BinaryNode{});
-    BinaryNode node{};
-    for (int k = 0; k < 3; ++k) {
-        node.lo[k] = INFINITY;
-        node.hi[k] = -INFINITY;
-    }
-    for (int i = begin; i < end; ++i) grow(node.lo, node.hi, items[i]);
-    const int count = end - begin;
-
-    double bestCost = INFINITY;
-    int bestAxis = -1, bestSplit = -1;
-    std::vector<double> rightArea(count + 1);
-    for (int axis = 0; axis < 3 && count > 1; ++axis) {
-        sortByCentre(items, begin, end, axis);
-        double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
-        for (int i = count - 1; i >= 1; --i) {
-            grow(lo, hi, items[begin + i]);
-            rightArea[i] = halfArea(lo, hi);
-        }
-        for (int k = 0; k < 3; ++k) {
-            lo[k] = INFINITY;
-            hi[k] = -INFINITY;
-        }
-        for (int i = 1; i < count; ++i) {
-            grow(lo, hi, items[begin + i - 1]);
-            const double cost = halfArea(lo, hi) * i + rightArea[i] * (count - i);
-            if (cost < bestCost) {
-                bestCost = cost;
-                bestAxis = axis;
-                bestSplit = i;
-            }
-        }
-    }
-    // A split costs its children's tests and a visit to each child's box,
-    // which measured about as dear as two object tests; small leaves pay.
-    const double leafCost = halfArea(node.lo, node.hi) * (count - SPLIT_COST);
-    if (count <= 1 || bestAxis < 0 || (count <= 4 && bestCost >= leafCost)) {
-        node.first = static_cast<int>(accel.order.size());
-        node.count = count;
-        for (int i = begin; i < end; ++i) accel.order.push_back(items[i].row);
-        tree[index] = node;
-        return index;
-    }
-    sortByCentre(items, begin, end, bestAxis);
-    node.count = 0;
-    buildNode(tree, items, begin, begin + bestSplit);
-    node.first = buildNode(tree, items, begin + bestSplit, end);
-    tree[index] = node;
-    return index;
-}
-
-// A four-child node from binary node `index`: its two children, then,
-// while there is room, the inner child with the largest box replaced by its
-// own two. Appends the node and those below it to accel.nodes.
-int widen(const std::vector<BinaryNode>& tree, int index) {
-    std::vector<int> children;
-    if (tree[index].count > 0) {
-        children.push_back(index);  // a tree that is one leaf
-    } else {
-        children = {index + 1, tree[index].first};
-    }
-    while (children.size() < 4) {
-        int widest = -1;
-        for (int i = 0; i < static_cast<int>(children.size()); ++i) {
-            const BinaryNode& child = tree[children[i]];
-            if (child.count == 0 &&
-                (widest < 0 || halfArea(child.lo, child.hi) >
-                                   halfArea(tree[children[widest]].lo, tree[children[widest]].hi)))
-                widest = i;
-        }
-        if (widest < 0) break;
-        const int opened = children[widest];
-        children[widest] = opened + 1;
-        children.push_back(tree[opened].first);
-    }
-    const int slot = static_cast<int>(accel.nodes.size());
-    accel.nodes.push_back(Node{});
-    Node node{};
-    for (int c = 0; c < 4; ++c) {
-        const bool used = c < static_cast<int>(children.size());
-        for (int k = 0; k < 3; ++k) {
-            node.lo[k][c] = used ? tree[children[c]].lo[k] : INFINITY;
-            node.hi[k][c] = used ? tree[children[c]].hi[k] : INFINITY;
-        }
-        node.count[c] = used ? tree[children[c]].count : -1;
-        node.first[c] = used && tree[children[c]].count > 0 ? tree[children[c]].first : 0;
-    }
-    for (int c = 0; c < static_cast<int>(children.size()); ++c)
-        if (node.count[c] == 0) node.first[c] = widen(tree, children[c]);
-    accel.nodes[slot] = node;
-    return slot;
-}
+int laneLimit = 4;  // see limitSearchLanes
 
 void outwardEdge(const Shape& s, const double along[3], const double inside[3], double out[3]) {
     out[0] = along[1] * s.unit[2] - along[2] * s.unit[1];
@@ -225,40 +91,16 @@ bool describe(int row, Shape& s, Item& item) {
     return bounded;
 }
 
-// An object whose box is a large part of the whole (a floor under the
-// scene) would be entered by nearly every ray and would widen every box
-// above it: it is tested for every ray instead.
-void keepLargeApart(std::vector<Item>& items) {
-    if (items.size() <= 12) return;
-    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
-    for (const Item& item : items) grow(lo, hi, item);
-    const double whole = halfArea(lo, hi);
-    std::vector<Item> rest;
-    for (const Item& item : items) {
-        if (halfArea(item.lo, item.hi) > 0.25 * whole)
-            accel.always.push_back(item.row);
-        else
-            rest.push_back(item);
-    }
-    items.swap(rest);
-    std::sort(accel.always.begin(), accel.always.end());
-}
-
 // Puts the spheres and discs of `always` into lanes where the build tests
-// two at a time and there are two or more of a kind; the rest one by one.
+// several at a time; the rest are tested one by one.
 void fillLanes() {
     accel.laneWidth = std::min(widestLanes(), laneLimit);
     const bool lanes = accel.laneWidth > 1;
-    int spheres = 0, discs = 0;
-    for (int row : accel.always) {
-        spheres += objectType[row] == ObjectType::Sphere;
-        discs += objectType[row] == ObjectType::Disc;
-    }
     for (int row : accel.always) {
         const Shape& s = accel.shapes[row];
-        if (lanes && s.type == ObjectType::Sphere && spheres >= 2)
+        if (lanes && s.type == ObjectType::Sphere)
             accel.sphereLanes.push(s.a, s.n, s.r, row);
-        else if (lanes && s.type == ObjectType::Disc && discs >= 2)
+        else if (lanes && s.type == ObjectType::Disc)
             accel.discLanes.push(s.a, s.n, s.r, row);
         else
             accel.alwaysRest.push_back(row);
@@ -303,15 +145,7 @@ void buildAcceleration() {
             item.hi[k] += margin;
         }
     accel.originLimit = 1e3 * extent;
-    keepLargeApart(items);
-    if (items.size() <= 12) {
-        for (const Item& item : items) accel.always.push_back(item.row);
-        std::sort(accel.always.begin(), accel.always.end());
-    } else if (!items.empty()) {
-        std::vector<BinaryNode> tree;
-        buildNode(tree, items, 0, static_cast<int>(items.size()));
-        widen(tree, 0);
-    }
+    buildHierarchy(items);
     fillLanes();
     accel.version = sceneVersion;
 }

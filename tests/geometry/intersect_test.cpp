@@ -19,16 +19,21 @@ struct Hit {
     Vetor normal;
 };
 
-// Both searches must agree to the bit.
+// Both searches must agree to the bit, with every lane width the search
+// may use (four, two, one object at a time).
 Hit shoot(const Vetor& origin, const Vetor& direction) {
-    Hit hit{0, 99, Vetor(9, 9, 9)};
-    hit.t = intersectScene(origin, direction, hit.index, hit.normal);
     Hit scan{0, 99, Vetor(9, 9, 9)};
     scan.t = intersectSceneLinear(origin, direction, scan.index, scan.normal);
-    EXPECT_EQ(hit.t, scan.t);
-    EXPECT_EQ(hit.index, scan.index);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(hit.normal[k], scan.normal[k]);
-    return hit;
+    for (int width : {4, 2, 1}) {
+        limitSearchLanes(width);
+        Hit hit{0, 99, Vetor(9, 9, 9)};
+        hit.t = intersectScene(origin, direction, hit.index, hit.normal);
+        EXPECT_EQ(hit.t, scan.t) << "lanes " << width;
+        EXPECT_EQ(hit.index, scan.index) << "lanes " << width;
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(hit.normal[k], scan.normal[k]) << "lanes " << width;
+    }
+    limitSearchLanes(4);
+    return scan;
 }
 
 void expectMiss(const Hit& hit) {

@@ -1,0 +1,174 @@
+// The hierarchy over the objects' boxes: a binary surface-area-heuristic
+// tree, widened to four children a node.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "geometry/accel.hpp"
+
+namespace fotolume::detail {
+
+namespace {
+
+// The hierarchy as the heuristic builds it: binary, each inner node's
+// first child right after it.
+struct BinaryNode {
+    double lo[3];
+    double hi[3];
+    int first;  // leaf: first entry of `order`; inner: index of the second child
+    int count;  // leaf: number of objects; inner: 0
+};
+
+double halfArea(const double lo[3], const double hi[3]) {
+    const double x = hi[0] - lo[0], y = hi[1] - lo[1], z = hi[2] - lo[2];
+    return x * y + y * z + z * x;
+}
+
+void grow(double lo[3], double hi[3], const Item& item) {
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = std::min(lo[k], item.lo[k]);
+        hi[k] = std::max(hi[k], item.hi[k]);
+    }
+}
+
+// Centroid order along one axis, the row breaking ties so builds repeat.
+void sortByCentre(std::vector<Item>& items, int begin, int end, int axis) {
+    std::sort(items.begin() + begin, items.begin() + end, [axis](const Item& x, const Item& y) {
+        return x.centre[axis] < y.centre[axis] ||
+               (x.centre[axis] == y.centre[axis] && x.row < y.row);
+    });
+}
+
+constexpr double SPLIT_COST = 2.0;
+
+// Surface-area heuristic over at most 200 objects: every split of the
+// centroid order on every axis is costed.
+int buildNode(std::vector<BinaryNode>& tree, std::vector<Item>& items, int begin, int end) {
+    const int index = static_cast<int>(tree.size());
+    tree.push_back(BinaryNode{});
+    BinaryNode node{};
+    for (int k = 0; k < 3; ++k) {
+        node.lo[k] = INFINITY;
+        node.hi[k] = -INFINITY;
+    }
+    for (int i = begin; i < end; ++i) grow(node.lo, node.hi, items[i]);
+    const int count = end - begin;
+
+    double bestCost = INFINITY;
+    int bestAxis = -1, bestSplit = -1;
+    std::vector<double> rightArea(count + 1);
+    for (int axis = 0; axis < 3 && count > 1; ++axis) {
+        sortByCentre(items, begin, end, axis);
+        double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+        for (int i = count - 1; i >= 1; --i) {
+            grow(lo, hi, items[begin + i]);
+            rightArea[i] = halfArea(lo, hi);
+        }
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = INFINITY;
+            hi[k] = -INFINITY;
+        }
+        for (int i = 1; i < count; ++i) {
+            grow(lo, hi, items[begin + i - 1]);
+            const double cost = halfArea(lo, hi) * i + rightArea[i] * (count - i);
+            if (cost < bestCost) {
+                bestCost = cost;
+                bestAxis = axis;
+                bestSplit = i;
+            }
+        }
+    }
+    // A split costs its children's tests and a visit to each child's box,
+    // which measured about as dear as two object tests; small leaves pay.
+    const double leafCost = halfArea(node.lo, node.hi) * (count - SPLIT_COST);
+    if (count <= 1 || bestAxis < 0 || (count <= 4 && bestCost >= leafCost)) {
+        node.first = static_cast<int>(accel.order.size());
+        node.count = count;
+        for (int i = begin; i < end; ++i) accel.order.push_back(items[i].row);
+        tree[index] = node;
+        return index;
+    }
+    sortByCentre(items, begin, end, bestAxis);
+    node.count = 0;
+    buildNode(tree, items, begin, begin + bestSplit);
+    node.first = buildNode(tree, items, begin + bestSplit, end);
+    tree[index] = node;
+    return index;
+}
+
+// A four-child node from binary node `index`: its two children, then,
+// while there is room, the inner child with the largest box replaced by its
+// own two. Appends the node and those below it to accel.nodes.
+int widen(const std::vector<BinaryNode>& tree, int index) {
+    std::vector<int> children;
+    if (tree[index].count > 0) {
+        children.push_back(index);  // a tree that is one leaf
+    } else {
+        children = {index + 1, tree[index].first};
+    }
+    while (children.size() < 4) {
+        int widest = -1;
+        for (int i = 0; i < static_cast<int>(children.size()); ++i) {
+            const BinaryNode& child = tree[children[i]];
+            if (child.count == 0 &&
+                (widest < 0 || halfArea(child.lo, child.hi) >
+                                   halfArea(tree[children[widest]].lo, tree[children[widest]].hi)))
+                widest = i;
+        }
+        if (widest < 0) break;
+        const int opened = children[widest];
+        children[widest] = opened + 1;
+        children.push_back(tree[opened].first);
+    }
+    const int slot = static_cast<int>(accel.nodes.size());
+    accel.nodes.push_back(Node{});
+    Node node{};
+    for (int c = 0; c < 4; ++c) {
+        const bool used = c < static_cast<int>(children.size());
+        for (int k = 0; k < 3; ++k) {
+            node.lo[k][c] = used ? tree[children[c]].lo[k] : INFINITY;
+            node.hi[k][c] = used ? tree[children[c]].hi[k] : INFINITY;
+        }
+        node.count[c] = used ? tree[children[c]].count : -1;
+        node.first[c] = used && tree[children[c]].count > 0 ? tree[children[c]].first : 0;
+    }
+    for (int c = 0; c < static_cast<int>(children.size()); ++c)
+        if (node.count[c] == 0) node.first[c] = widen(tree, children[c]);
+    accel.nodes[slot] = node;
+    return slot;
+}
+
+// An object whose box is a large part of the whole (a floor under the
+// scene) would be entered by nearly every ray and would widen every box
+// above it: it is tested for every ray instead.
+void keepLargeApart(std::vector<Item>& items) {
+    if (items.size() <= 12) return;
+    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (const Item& item : items) grow(lo, hi, item);
+    const double whole = halfArea(lo, hi);
+    std::vector<Item> rest;
+    for (const Item& item : items) {
+        if (halfArea(item.lo, item.hi) > 0.25 * whole)
+            accel.always.push_back(item.row);
+        else
+            rest.push_back(item);
+    }
+    items.swap(rest);
+    std::sort(accel.always.begin(), accel.always.end());
+}
+
+}  // namespace
+
+void buildHierarchy(std::vector<Item>& items) {
+    keepLargeApart(items);
+    if (items.size() <= 12) {
+        for (const Item& item : items) accel.always.push_back(item.row);
+        std::sort(accel.always.begin(), accel.always.end());
+    } else {
+        std::vector<BinaryNode> tree;
+        buildNode(tree, items, 0, static_cast<int>(items.size()));
+        widen(tree, 0);
+    }
+}
+
+}  // namespace fotolume::detail
