@@ -92,15 +92,21 @@ bool describe(int row, Shape& s, Item& item) {
 }
 
 // Puts the spheres and discs of `always` into lanes where the build tests
-// several at a time; the rest are tested one by one.
+// several at a time and there are two or more of a kind (a lone floor is
+// quicker on its own); the rest are tested one by one.
 void fillLanes() {
     accel.laneWidth = std::min(widestLanes(), laneLimit);
     const bool lanes = accel.laneWidth > 1;
+    int spheres = 0, discs = 0;
+    for (int row : accel.always) {
+        spheres += accel.shapes[row].type == ObjectType::Sphere;
+        discs += accel.shapes[row].type == ObjectType::Disc;
+    }
     for (int row : accel.always) {
         const Shape& s = accel.shapes[row];
-        if (lanes && s.type == ObjectType::Sphere)
+        if (lanes && s.type == ObjectType::Sphere && spheres >= 2)
             accel.sphereLanes.push(s.a, s.n, s.r, row);
-        else if (lanes && s.type == ObjectType::Disc)
+        else if (lanes && s.type == ObjectType::Disc && discs >= 2)
             accel.discLanes.push(s.a, s.n, s.r, row);
         else
             accel.alwaysRest.push_back(row);

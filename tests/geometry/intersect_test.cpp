@@ -20,10 +20,15 @@ struct Hit {
 };
 
 // Both searches must agree to the bit, with every lane width the search
-// may use (four, two, one object at a time).
+// may use (four, two, one object at a time). A sphere and a disc that are
+// never hit (radius 0, normal 0) join the scene meanwhile, so that its
+// spheres and discs have company and go into lanes.
 Hit shoot(const Vetor& origin, const Vetor& direction) {
     Hit scan{0, 99, Vetor(9, 9, 9)};
     scan.t = intersectSceneLinear(origin, direction, scan.index, scan.normal);
+    const int rows = objectCount;
+    addSphere(Vetor(0, 0, 0), 0);
+    addDisc(Vetor(0, 0, 0), 1, Vetor(0, 0, 0));
     for (int width : {4, 2, 1}) {
         limitSearchLanes(width);
         Hit hit{0, 99, Vetor(9, 9, 9)};
@@ -33,6 +38,8 @@ Hit shoot(const Vetor& origin, const Vetor& direction) {
         for (int k = 0; k < 3; ++k) EXPECT_EQ(hit.normal[k], scan.normal[k]) << "lanes " << width;
     }
     limitSearchLanes(4);
+    objectCount = rows;
+    sceneChanged();
     return scan;
 }
 
