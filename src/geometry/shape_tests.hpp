@@ -41,7 +41,8 @@ namespace fotolume::detail {
 
 // True when the ray certainly gives the solver no acceptable hit: it meets
 // the plane steeply enough for the meeting point to be accurate, and that
-// point lies outside an edge, or behind the origin, by more than the accel.slack.
+// point lies outside an edge, or behind or too near the origin, by more
+// than the accel.slack.
 inline bool triangleMissed(const Shape& s, const double o[3], const double d[3]) {
     if (!s.filter) return false;
     const double toOrigin[3] = {o[0] - s.a[0], o[1] - s.a[1], o[2] - s.a[2]};
@@ -51,6 +52,8 @@ inline bool triangleMissed(const Shape& s, const double o[3], const double d[3])
     if (height < -accel.slack && along <= 0) return true;
     if (std::fabs(along) < 0.01) return false;
     const double t = -height / along;
+    // The solver's distance differs from t by far less than the slack.
+    if (t < MIN_HIT_DISTANCE - accel.slack) return true;
     const double p[3] = {toOrigin[0] + t * d[0], toOrigin[1] + t * d[1], toOrigin[2] + t * d[2]};
     if (dot3(s.edge[0], p) > accel.slack) return true;
     const double fromB[3] = {p[0] - s.e1[0], p[1] - s.e1[1], p[2] - s.e1[2]};
