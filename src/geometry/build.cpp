@@ -2,6 +2,7 @@
 // boxes, and which are tested for every ray and in which lanes (the
 // hierarchy itself is tree.cpp's).
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <vector>
 
@@ -150,7 +151,7 @@ void buildAcceleration() {
             item.lo[k] -= margin;
             item.hi[k] += margin;
         }
-    accel.originLimit = 1e3 * extent;
+    accel.originLimit = std::min(1e3 * extent, DBL_MAX);  // finite: see usable()
     buildHierarchy(items);
     fillLanes();
     accel.version = sceneVersion;
