@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "geometry/geometry.hpp"
+#include "image/image.hpp"
 #include "support/support.hpp"
 
 namespace fotolume {
@@ -74,6 +76,40 @@ TEST(Render, ImagesMatchTheirRecordedChecksumsOnAnyNumberOfThreads) {
         }
     }
     EXPECT_GE(checked, 5 * 7);
+}
+
+// The recorded images once more, rendered in this process with the search
+// held to two lanes (SSE2, as on a processor without AVX) and to one
+// object at a time (as on other processors).
+TEST(Render, RecordedChecksumsHoldWithNarrowerLanes) {
+    std::ifstream list(test::sourcePath("tests/image/golden.txt"));
+    int checked = 0;
+    for (std::string line; std::getline(list, line);) {
+        std::istringstream fields(line);
+        std::string scene, expected;
+        int width = 0, height = 0;
+        if (line.empty() || line[0] == '#' || !(fields >> scene >> width >> height >> expected) ||
+            width * height > 160 * 120)
+            continue;
+        for (int lanes : {2, 1}) {
+            limitSearchLanes(lanes);
+            test::loadScene(test::readFile(test::sourcePath(scene)), width, height);
+            std::string image =
+                "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+            std::vector<unsigned char> row(3u * width);
+            const PrimaryRays rays;
+            for (int y = 0; y < height; ++y) {
+                renderTile(rays, Frame{wholeImage()}, Tile{y, 0, 1, width}, row.data());
+                image.append(row.begin(), row.end());
+            }
+            test::TempDir dir;
+            std::ofstream(dir.path("out.ppm"), std::ios::binary) << image;
+            EXPECT_EQ(sha256(dir.path("out.ppm")), expected) << scene << ", lanes " << lanes;
+            ++checked;
+        }
+    }
+    limitSearchLanes(4);
+    EXPECT_GE(checked, 2 * 7);
 }
 
 // The bundled examples are what new users copy, and the bench scenes are
