@@ -1,13 +1,15 @@
-// The spheres and discs tested for every ray, several at a time in the
-// lanes of SIMD registers: two with SSE2, which every x86-64 processor has,
-// four with AVX where the processor and system run it. Each lane makes
-// exactly the IEEE operations of the Vetor test in intersect.cpp, in its
-// order (the products of a sum formed as written, square roots and
-// quotients correctly rounded), so each lane's distance is the scan's to
-// the last bit. What the scalar tests of shape_tests.hpp skip with early
-// rejections is computed here and then masked: a negative discriminant
-// gives a NaN root, which no distance test accepts. Internal to the
-// geometry folder.
+// The search's SIMD side: the spheres and discs tested for every ray,
+// several at a time in the lanes of registers (two with SSE2, which every
+// x86-64 processor has, four with AVX where the processor and system run
+// it), and the four child boxes of a hierarchy node, tested together with
+// AVX. Each lane makes exactly the IEEE operations of the one-at-a-time
+// test, in its order (the products of a sum formed as written, square roots
+// and quotients correctly rounded): an object's lane gives the distance of
+// the Vetor test in intersect.cpp to the last bit, and a box's lane the
+// entry of enterOne in lanes.cpp. What the scalar object tests of
+// shape_tests.hpp skip with early rejections is computed here and then
+// masked: a negative discriminant gives a NaN root, which no distance test
+// accepts. Internal to the geometry folder.
 #pragma once
 
 #include <vector>
@@ -44,8 +46,8 @@ struct Node {
 
 // Which children of the node the ray (origin o, inverse direction inv)
 // enters: bit c for child c, with entry[c] the distance where it enters.
-// A box is missed when it lies beyond the ray's far end or wholly behind
-// the origin. A zero direction component makes its slab distances infinite
+// A box is missed when the ray's intervals between its three pairs of
+// planes do not overlap, or when it lies wholly behind the origin. A zero direction component makes its slab distances infinite
 // (origin outside: the box is missed) or NaN (origin exactly on a face),
 // and the comparisons then ignore that axis: never a wrong cull. A child
 // that is none has a box at +infinity, which no ray enters.
