@@ -63,7 +63,7 @@ void searchHierarchy(const double o[3], const double d[3], double& best, int& be
         // first and `best` shrinks early.
         const int base = top;
         for (int c = 0; entered != 0; ++c, entered >>= 1) {
-            if (!(entered & 1) || node.count[c] < 0) continue;
+            if (!(entered & 1) || node.count[c] < 0) continue;  // no child there
             int at = top++;
             while (at > base && entry[c] > stack[at - 1].entry) {
                 stack[at] = stack[at - 1];

@@ -47,10 +47,12 @@ struct Node {
 // Which children of the node the ray (origin o, inverse direction inv)
 // enters: bit c for child c, with entry[c] the distance where it enters.
 // A box is missed when the ray's intervals between its three pairs of
-// planes do not overlap, or when it lies wholly behind the origin. A zero direction component makes its slab distances infinite
-// (origin outside: the box is missed) or NaN (origin exactly on a face),
-// and the comparisons then ignore that axis: never a wrong cull. A child
-// that is none has a box at +infinity, which no ray enters.
+// planes do not overlap, or when it lies wholly behind the origin. A zero
+// direction component makes its slab distances infinite (origin outside:
+// the box is missed) or NaN (origin exactly on a face), and the
+// comparisons then ignore that axis: never a wrong cull. A child
+// that is none has a box at +infinity; a ray heading up every axis enters
+// it (at infinity), so the search skips such a child by its count.
 int enterChildren(int width, const Node& node, const double o[3], const double inv[3],
                   double entry[4]);
 
