@@ -4,6 +4,8 @@
 // search loop holds no call. Internal to the geometry folder.
 #pragma once
 
+#include <cfloat>
+
 #include "geometry/accel.hpp"
 
 namespace fotolume::detail {
@@ -14,16 +16,18 @@ namespace fotolume::detail {
                                              double& t) {
     const double l[3] = {s.a[0] - o[0], s.a[1] - o[1], s.a[2] - o[2]};
     const double tca = dot3(d, l);
+    const double rr = s.r * s.r;
     // tca + s, the far root, is at most tca + |r| (s <= sqrt(r * r)): a sphere
     // wholly behind the origin yields nothing, as the full test would find.
-    if (tca < MIN_HIT_DISTANCE - std::fabs(s.r) * 1.000001) return false;
+    // Not when r * r overflows: s is then infinite and so is the far root.
+    if (rr <= DBL_MAX && tca < MIN_HIT_DISTANCE - std::fabs(s.r) * 1.000001) return false;
     const double perp[3] = {l[0] - tca * d[0], l[1] - tca * d[1], l[2] - tca * d[2]};
     const double pp = dot3(perp, perp);
     // len * len below is pp within a few ulps, so h2 would be negative: the
     // same miss without the square root.
-    if (pp > s.r * s.r * 1.000001) return false;
+    if (pp > rr * 1.000001) return false;
     const double len = std::sqrt(pp);
-    const double h2 = s.r * s.r - len * len;
+    const double h2 = rr - len * len;
     if (h2 < MIN_DISCRIMINANT) return false;
     const double root = std::sqrt(h2);
     const double t0 = tca - root;

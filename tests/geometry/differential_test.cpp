@@ -174,6 +174,32 @@ TEST(Differential, DegenerateAndHugeObjectsAgreeToo) {
     }
     limitSearchLanes(4);
 
+    // Radii and coordinates whose squares overflow: r * r is infinite, so
+    // the scan finds its far root at infinity; every path must agree. A
+    // lone huge sphere goes one at a time, one beside a tiny one into lanes.
+    const double huge = 1.5e155;
+    for (bool withTiny : {false, true}) {
+        resetScene();
+        test::addSphere(Vetor(0, 0, 2 * huge + 10), huge);  // wholly behind the origin
+        test::addDisc(Vetor(0, -1e160, 0), 1e200, Vetor(0, 1, 0));
+        if (withTiny) {
+            test::addSphere(Vetor(0, 0, -5), 1);
+            test::addDisc(Vetor(0, 3, 0), 1, Vetor(0, 1, 0));
+            test::addSphere(Vetor(3e200, 0, 0), 1e200);
+            test::addTriangle(Vetor(-1e160, 0, -1e160), Vetor(1e160, 0, -1e160),
+                              Vetor(0, 1e160, 1e160));
+        }
+        for (int width : {4, 2, 1}) {
+            limitSearchLanes(width);
+            mismatch = exercise(raysPerScene() / 4, 11);
+            compare(Vetor(0, 0, 0), Vetor(0, 0, 1), mismatch);
+            compare(Vetor(0, 0, 0), Vetor(0, 0, -1), mismatch);
+            EXPECT_EQ(mismatch.count, 0)
+                << "lanes " << width << (withTiny ? ", with tiny" : "") << ": " << mismatch.first;
+        }
+    }
+    limitSearchLanes(4);
+
     // 200 nested spheres: every box inside the next, all centred alike.
     resetScene();
     for (int i = 0; i < MAX_OBJECTS; ++i) test::addSphere(Vetor(0, 0, -5), 0.05 * (i + 1));

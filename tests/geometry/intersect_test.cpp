@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "geometry/geometry.hpp"
 #include "scene/scene.hpp"
@@ -151,6 +152,54 @@ TEST(Intersect, DiscsKeepTheirNormalAndMissOnTheRim) {
     hit = shoot(Vetor(0, 0, 0), Vetor(0, 0, -1));
     EXPECT_EQ(hit.index, 1);
     EXPECT_EQ(hit.t, 4);
+}
+
+// A hit at exactly the least distance is refused by every kind and every
+// lane width; one a step further is taken. Each row puts the object's
+// surface at distance `at` (or `at` past its near root) from the origin.
+TEST(Intersect, TheLeastHitDistanceIsStrictOnEveryPath) {
+    const Vetor origin(0, 0, 0);
+    const Vetor down(0, 0, -1);
+    // A sphere's root can never be exactly the least distance (the
+    // difference of tca and a square root of at least 0.0316 lies on a
+    // coarser grid): its rows take the last centre c whose near root is at
+    // most that distance, and the next.
+    double c = 0.501 + 1e-15;
+    while (c - 0.5 > MIN_HIT_DISTANCE) c = std::nextafter(c, 0.0);
+    ASSERT_GT(std::nextafter(c, 1.0) - 0.5, MIN_HIT_DISTANCE);
+    const double after = std::nextafter(MIN_HIT_DISTANCE, 1.0);
+    struct Row {
+        const char* kind;
+        bool exact;  // at exactly the least distance, or a step further
+    };
+    for (const Row& row : {Row{"sphere", true}, Row{"sphere", false}, Row{"triangle", true},
+                           Row{"triangle", false}, Row{"disc", true}, Row{"disc", false}}) {
+        SCOPED_TRACE(std::string(row.kind) + (row.exact ? " at the least distance" : " past it"));
+        resetScene();
+        const double z = -(row.exact ? MIN_HIT_DISTANCE : after);
+        const std::string kind = row.kind;
+        if (kind == "sphere") {
+            const double centre = row.exact ? c : std::nextafter(c, 1.0);
+            addSphere(Vetor(0, 0, -centre), 0.5);
+            addSphere(Vetor(9, 9, 9), 0.5);  // company: the spheres go into lanes
+        } else if (kind == "triangle") {
+            addTriangle(Vetor(-1, -1, z), Vetor(3, -1, z), Vetor(-1, 3, z));
+        } else {
+            addDisc(Vetor(0, 0, z), 1, Vetor(0, 0, 1));
+            addDisc(Vetor(9, 9, 9), 1, Vetor(0, 0, 1));
+        }
+        const Hit hit = shoot(origin, down);
+        if (kind == "sphere") {
+            // The near root refused, the ray gets the far one.
+            EXPECT_EQ(hit.t, row.exact ? c + 0.5 : std::nextafter(c, 1.0) - 0.5);
+            EXPECT_EQ(hit.index, 0);
+        } else if (row.exact) {
+            expectMiss(hit);
+        } else {
+            EXPECT_EQ(hit.t, after);
+            EXPECT_EQ(hit.index, 0);
+        }
+    }
 }
 
 }  // namespace
