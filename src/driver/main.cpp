@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <new>
 
 #include "driver/driver.hpp"
@@ -21,9 +23,24 @@ void outOfMemory() {
     _exit(fotolume::EXIT_FAILURE_INPUT);
 }
 
+// A standard descriptor closed at start (`2>&-`) would be the number the
+// image file gets, and every message would land in the image: each one
+// missing is opened on /dev/null instead, lowest first, as open() numbers
+// them (on the root folder where there is no /dev/null: reads and writes
+// then fail, harmlessly).
+void guardStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened < 0) opened = open("/", O_RDONLY | O_DIRECTORY);
+        if (opened != fd) _exit(fotolume::EXIT_FAILURE_INPUT);  // nothing safe to write to
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    guardStandardDescriptors();
     std::set_new_handler(outOfMemory);
     return fotolume::runFotolume(argc, argv);
 }

@@ -117,6 +117,7 @@ public:
 private:
     int openTarget();
     int openTemporary(const struct stat* old);
+    int createLocked();
     bool flush();
     bool writeAll(const void* data, std::size_t size);
     void discard();

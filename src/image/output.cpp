@@ -23,33 +23,59 @@ constexpr std::size_t BUFFER_SIZE = 1 << 16;
 // exists; read by the handler, which may run on any thread.
 char pendingPath[4096];
 volatile std::sig_atomic_t pending = 0;
-// Every signal whose default action ends the process and that can be caught.
-const int CLEANUP_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGPIPE, SIGUSR1,
-                               SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+// Every signal whose default action ends the process and that can be
+// caught, the synchronous faults among them (the real-time ones are added
+// at run time: their numbers are known only then).
+const int CLEANUP_SIGNALS[] = {
+    SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+    SIGPROF,   SIGXCPU, SIGABRT, SIGBUS,  SIGSYS,  SIGTRAP, SIGSEGV, SIGFPE,  SIGILL,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGIO
+    SIGIO,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+#ifdef SIGLOST
+    SIGLOST,
+#endif
+};
 
 extern "C" void removePendingAndDie(int signal) {
     discardPendingImage();
-    // Die of the same signal, so the caller sees how the run ended.
+    // Die of the same signal, so the caller sees how the run ended. A fault
+    // (SIGSEGV and the like) comes back at once when the handler returns to
+    // the instruction that raised it; a sent one is delivered then.
     std::signal(signal, SIG_DFL);
     std::raise(signal);
+}
+
+// Only a signal left at its default: an ignored one (nohup, a background
+// job) stays ignored, and a host's handler (a test harness's timer, a
+// sanitizer's fault report) stays its own.
+void catchForCleanup(int signal) {
+    struct sigaction old {};
+    if (sigaction(signal, nullptr, &old) != 0) return;
+    if ((old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL) return;
+    struct sigaction action {};
+    action.sa_handler = removePendingAndDie;
+    sigfillset(&action.sa_mask);  // one clean-up at a time
+    sigaction(signal, &action, nullptr);
 }
 
 void installCleanup() {
     static bool installed = false;
     if (installed) return;
     installed = true;
-    for (int signal : CLEANUP_SIGNALS) {
-        struct sigaction old {};
-        sigaction(signal, nullptr, &old);
-        // Only signals left at their default: an ignored one (nohup, a
-        // background job) stays ignored, and a host's handler (a test
-        // harness's timer) stays its own.
-        if ((old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL) continue;
-        struct sigaction action {};
-        action.sa_handler = removePendingAndDie;
-        sigfillset(&action.sa_mask);  // one clean-up at a time
-        sigaction(signal, &action, nullptr);
-    }
+    for (int signal : CLEANUP_SIGNALS) catchForCleanup(signal);
+#ifdef SIGRTMIN
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) catchForCleanup(signal);
+#endif
     // A file-size limit is a write error to report, not a reason to die
     // with a half-written file.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -126,36 +152,60 @@ int ImageFile::openTarget() {
 // A new temporary file beside the target, locked while this run lives, with
 // the mode (and group, where allowed) of the file it replaces.
 int ImageFile::openTemporary(const struct stat* old) {
-    removeStaleTemporaries(target_);
+    removeStaleTemporaries(target_, onNetworkFileSystem(directoryOf(target_)));
     temporary_ = temporaryPrefix(target_) + "XXXXXX";
     if (temporary_.size() >= sizeof pendingPath) {
         temporary_.clear();
         return ENAMETOOLONG;
     }
-    // Marked pending before it exists: a signal right after mkstemp
-    // creates it must still find it.
-    std::strcpy(pendingPath, temporary_.c_str());
-    pending = 1;
-    fd_ = mkstemp(pendingPath);
-    if (fd_ < 0) {
-        const int error = errno;
-        pending = 0;
+    const int error = createLocked();
+    if (error != 0) {
         temporary_.clear();
         return error;
     }
-    temporary_ = pendingPath;
-    ownsFd_ = true;
-    fcntl(fd_, F_SETFD, FD_CLOEXEC);
-    flock(fd_, LOCK_EX);  // tells later runs that this file is not stale
     if (old == nullptr) {
         fchmod(fd_, newFileMode());
     } else {
         if (old->st_gid != getegid() && fchown(fd_, static_cast<uid_t>(-1), old->st_gid) != 0) {
             // not a member of the group: the file keeps ours
         }
-        fchmod(fd_, old->st_mode & 07777);
+        // Never set-user-ID or set-group-ID: the owner may not be the old one.
+        fchmod(fd_, old->st_mode & 0777);
     }
     return 0;
+}
+
+// Creates the temporary file and locks it. Another run's clean-up may find
+// the file between its creation and the lock and remove it, so the file is
+// kept only if it is still linked under its name once locked; from then on
+// no clean-up touches it (it takes only files it can lock).
+int ImageFile::createLocked() {
+    const std::string pattern = temporary_;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Marked pending before it exists: a signal right after mkstemp
+        // creates it must still find it.
+        std::strcpy(pendingPath, pattern.c_str());
+        pending = 1;
+        fd_ = mkstemp(pendingPath);
+        if (fd_ < 0) {
+            pending = 0;
+            return errno;
+        }
+        fcntl(fd_, F_SETFD, FD_CLOEXEC);
+        struct stat opened {};
+        struct stat named {};
+        if (flock(fd_, LOCK_EX) == 0 && fstat(fd_, &opened) == 0 && opened.st_nlink == 1 &&
+            lstat(pendingPath, &named) == 0 && named.st_ino == opened.st_ino &&
+            named.st_dev == opened.st_dev) {
+            temporary_ = pendingPath;
+            ownsFd_ = true;
+            return 0;
+        }
+        close(fd_);
+        fd_ = -1;
+        pending = 0;
+    }
+    return EEXIST;
 }
 
 // The buffer never grows past its first reservation: an allocation while
@@ -195,13 +245,21 @@ bool ImageFile::commit() {
     // The data must be on the disk before the name points at it, or a crash
     // right after could leave an empty image in place of the old one.
     if (error_ == 0 && !temporary_.empty() && fsync(fd_) != 0) error_ = errno;
+    // The temporary file stays open, and so locked, until it has its final
+    // name: another run must never take it for a stale one.
+    const bool replacing = !temporary_.empty();
+    if (error_ == 0 && replacing && rename(temporary_.c_str(), target_.c_str()) != 0)
+        error_ = errno;
+    if (error_ == 0 && replacing) {
+        temporary_.clear();
+        pending = 0;
+    }
     if (ownsFd_) {
-        if (close(fd_) != 0 && error_ == 0) error_ = errno;
+        // After the rename the data is on the disk already (fsync above).
+        if (close(fd_) != 0 && error_ == 0 && !replacing) error_ = errno;
         ownsFd_ = false;
     }
     fd_ = -1;
-    if (error_ == 0 && !temporary_.empty() && rename(temporary_.c_str(), target_.c_str()) != 0)
-        error_ = errno;
     if (error_ != 0) {
         const char* outcome = inPlace_             ? "; the image left in place is incomplete"
                               : temporary_.empty() ? ""

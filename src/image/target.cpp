@@ -4,14 +4,20 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/vfs.h>
+#else
+#include <sys/mount.h>
+#endif
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <memory>
 
@@ -115,13 +121,71 @@ std::string whyNotReplaceable(const std::string& target, bool exists) {
 std::string temporaryPrefix(const std::string& target) {
     std::string base = target.substr(target.rfind('/') + 1);
     if (base.size() > 200) base.resize(200);
-    return directoryOf(target) + "/." + base + ".";
+    return directoryOf(target) + "/." + base + ".fotolume-";
 }
 
-void removeStaleTemporaries(const std::string& target) {
+bool onNetworkFileSystem(const std::string& folder) {
+#if defined(__linux__)
+    struct statfs info {};
+    if (statfs(folder.c_str(), &info) != 0) return true;  // unknown: assume the worst
+    // NFS, SMB/CIFS (three magics), FUSE (sshfs and the like), Coda, AFS,
+    // 9P, Ceph, Lustre, GFS2, OCFS2.
+    for (unsigned long magic :
+         {0x6969UL, 0x517BUL, 0xFF534D42UL, 0xFE534D42UL, 0x65735546UL, 0x73757245UL, 0x5346414FUL,
+          0x01021997UL, 0x00C36400UL, 0x0BD00BD0UL, 0x01161970UL, 0x7461636FUL})
+        if (static_cast<unsigned long>(info.f_type) == magic) return true;
+    return false;
+#elif defined(MNT_LOCAL)
+    struct statfs info {};
+    return statfs(folder.c_str(), &info) != 0 || (info.f_flags & MNT_LOCAL) == 0;
+#else
+    (void)folder;
+    return true;  // no way to tell: never remove automatically
+#endif
+}
+
+namespace {
+
+// Exactly the six letters and digits mkstemp puts after the prefix.
+bool madeByMkstemp(const std::string& name, std::size_t from) {
+    if (name.size() != from + 6) return false;
+    for (std::size_t i = from; i < name.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+    return true;
+}
+
+// Nothing yet, or the first bytes of an image this program writes.
+bool holdsImageStart(int fd) {
+    static const char ppm[] = "P6\n";
+    static const char png[] = "\x89PNG\r\n\x1a\n";
+    char head[8];
+    const ssize_t size = pread(fd, head, sizeof head, 0);
+    if (size < 0) return false;
+    const auto startsAs = [&](const char* magic, std::size_t length) {
+        return std::memcmp(head, magic, std::min<std::size_t>(size, length)) == 0;
+    };
+    return startsAs(ppm, 3) || startsAs(png, 8);
+}
+
+// Every sign that the file is a temporary image of this program that no
+// live run holds: a regular file of ours with one link, an image's start or
+// nothing, and a lock we can take (a live run locks its file before it
+// keeps it, see ImageFile::openTemporary).
+bool abandoned(int fd, const std::string& path) {
+    struct stat info {};
+    struct stat named {};
+    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+           info.st_uid == geteuid() && holdsImageStart(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+           lstat(path.c_str(), &named) == 0 && named.st_ino == info.st_ino &&
+           named.st_dev == info.st_dev;
+}
+
+}  // namespace
+
+void removeStaleTemporaries(const std::string& target, bool networked) {
     const std::string prefix = temporaryPrefix(target);
     const std::string folder = directoryOf(target);
-    const std::string start = prefix.substr(folder.size() + 1);  // ".NAME."
+    const std::string start = prefix.substr(folder.size() + 1);  // ".NAME.fotolume-"
     struct Closer {
         void operator()(DIR* dir) const { closedir(dir); }
     };
@@ -129,21 +193,26 @@ void removeStaleTemporaries(const std::string& target) {
     if (!dir) return;
     while (const dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
-        if (name.size() != start.size() + 6 || name.compare(0, start.size(), start) != 0) continue;
+        if (name.compare(0, start.size(), start) != 0 || !madeByMkstemp(name, start.size()))
+            continue;
         const std::string path = folder + "/" + name;
         const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        struct stat info {};
-        // A live run holds its file locked; a file just made may not be
-        // locked yet, so one changed in the last few seconds is left alone.
-        const bool stale = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                           info.st_uid == geteuid() && std::time(nullptr) - info.st_mtime > 5 &&
-                           flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (stale && unlink(path.c_str()) == 0)
-            std::fprintf(stderr,
-                         "fotolume: removed %s, an incomplete image left by a run that was "
-                         "killed\n",
-                         printable(path).c_str());
+        if (abandoned(fd, path)) {
+            // Where locks may be local to each machine, another machine's
+            // live run looks exactly like a killed one.
+            if (networked)
+                std::fprintf(stderr,
+                             "fotolume: left %s, which may be an incomplete image of a run that "
+                             "was killed: on a network file system another machine's run may be "
+                             "writing it, so remove it by hand if none is\n",
+                             printable(path).c_str());
+            else if (unlink(path.c_str()) == 0)
+                std::fprintf(stderr,
+                             "fotolume: removed %s, an incomplete image left by a run that was "
+                             "killed\n",
+                             printable(path).c_str());
+        }
         close(fd);
     }
 }

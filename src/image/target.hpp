@@ -26,12 +26,20 @@ std::string followLinks(std::string path);
 std::string whyNotReplaceable(const std::string& target, bool exists);
 
 // Removes the temporary files beside `target` that runs killed outright
-// (SIGKILL, a power cut) left behind: those no live run holds locked. Says
-// so on standard error, one line a file.
-void removeStaleTemporaries(const std::string& target);
+// (SIGKILL, a power cut) left behind, and only those: a name of the shape
+// temporaryPrefix() and mkstemp make, a regular file of this user with one
+// link holding nothing or an image's first bytes, that no live run holds
+// locked. Says so on standard error, one line a file. With `networked`
+// (the folder's locks may be local to each machine) nothing is removed: a
+// line names each such file instead.
+void removeStaleTemporaries(const std::string& target, bool networked);
 
-// The prefix of the temporary files for `target`: "DIR/.NAME." (NAME cut
-// to 200 bytes), followed by six characters.
+// Whether the folder lies on a network file system (NFS, SMB, FUSE such as
+// sshfs, ...), or its kind cannot be told.
+bool onNetworkFileSystem(const std::string& folder);
+
+// The prefix of the temporary files for `target`: "DIR/.NAME.fotolume-"
+// (NAME cut to 200 bytes), followed by six letters and digits.
 std::string temporaryPrefix(const std::string& target);
 
 }  // namespace fotolume

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,9 +118,20 @@ pid_t start(const std::vector<std::string>& args) {
 
 // A signal at start-up or while the image is being written: the run dies of
 // that signal, the temporary file goes with it, and the old image stays.
+// Every signal that can be caught and whose default ends the process, the
+// faults too (sent here; a real fault takes the same handler), and a sample
+// of the real-time ones.
 TEST(ReplaceImage, SignalsLeaveThePreviousImage) {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM,
-                       SIGVTALRM, SIGPROF, SIGXCPU}) {
+    std::vector<int> signals = {SIGINT,  SIGTERM,   SIGHUP,    SIGQUIT,  SIGPIPE,      SIGUSR1,
+                                SIGUSR2, SIGALRM,   SIGVTALRM, SIGPROF,  SIGXCPU,      SIGPWR,
+                                SIGIO,   SIGSTKFLT, SIGSYS,    SIGRTMIN, SIGRTMIN + 5, SIGRTMAX};
+#ifndef FOTOLUME_SANITIZED
+    // The sanitizers report these faults themselves, and end the run their way.
+    signals.insert(signals.end(), {SIGABRT, SIGBUS, SIGTRAP, SIGSEGV, SIGFPE, SIGILL});
+#endif
+    const struct rlimit noCore = {0, 0};  // the faults' default dumps core
+    setrlimit(RLIMIT_CORE, &noCore);
+    for (int signal : signals) {
         for (bool midWrite : {false, true}) {
             for (const std::string name : {"out.ppm", "out.png"}) {
                 SCOPED_TRACE(std::string(strsignal(signal)) +

@@ -1,6 +1,8 @@
 // Where an image name leads: descriptors, links, folders and files that
 // cannot be replaced, and the temporary files killed runs left. Runs the
 // built binary.
+#include "image/target.hpp"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -160,6 +163,15 @@ TEST(ReplaceImage, ImagesThatCannotBeReplacedAreWrittenInPlace) {
     }
     EXPECT_EQ(test::readFile(folder + "/closed.ppm"), kOld);
     EXPECT_FALSE(test::exists(folder + "/new.ppm"));
+    // Written in place with standard error closed: the warning goes nowhere,
+    // certainly not into the file.
+    const std::string good = test::readFile(folder + "/open.ppm");
+    dir.write("shut/open.ppm", kOld);
+    EXPECT_EQ(std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups " + quoted(program) +
+                           " " + quoted(scene) + " " + quoted(folder + "/open.ppm") + " 8 6 2>&-")
+                              .c_str()),
+              0);
+    EXPECT_EQ(test::readFile(folder + "/open.ppm"), good);
 
     // A file mounted on another: renaming over it is impossible (EBUSY).
     const std::string mounted = dir.write("mounted.ppm", kOld);
@@ -176,26 +188,122 @@ TEST(ReplaceImage, ImagesThatCannotBeReplacedAreWrittenInPlace) {
     EXPECT_EQ(test::readFile(volume).size(), 11u + 8 * 6 * 3);
 }
 
-// A temporary file left by a killed run (SIGKILL, a power cut) is removed
-// by the next run into the same image, with a line saying so; one a live
-// run holds locked is left alone.
-TEST(ReplaceImage, StaleTemporaryFilesAreRemoved) {
+// A temporary file left by a killed run (SIGKILL, a power cut), even a
+// moment ago, is removed by the next run into the same image, with a line
+// saying so; everything else beside it stays: a live run's locked file, a
+// user's files of every shape, and anything not plainly our own leftover.
+// On a network file system nothing is removed, and a line says so.
+TEST(ReplaceImage, OnlyStaleTemporaryFilesOfOurOwnAreRemoved) {
+    struct Row {
+        const char* name;
+        const char* content;
+        bool removed;
+    };
+    const std::string png = "\x89PNG\r\n";
+    const Row rows[] = {
+        {".out.ppm.fotolume-AbC123", "P6\n8 6\n255\nhalf an image", true},
+        {".out.ppm.fotolume-zz0000", "", true},  // killed before it wrote a byte
+        {".out.ppm.fotolume-Png001", png.c_str(), true},
+        {".out.ppm.fotolume-LiVe99", "P6\n8 6\n", false},  // locked below: a live run's
+        {".out.ppm.fotolume-Text01", "my notes", false},
+        {".out.ppm.fotolume-Ab_123", "", false},      // not a character mkstemp makes
+        {".out.ppm.fotolume-Ab1234x", "", false},     // seven characters
+        {".out.ppm.fotolume-Link01", "P6\n", false},  // linked again below
+        {".out.ppm.fotolume-Scn001", "", false},      // the scene this run reads
+        {".out.ppm.AbC123", "P6\n", false},           // rsync's shape, the old one
+        {".out.ppm.backup", "P6\n", false},
+        {".out.ppm.sha256", "", false},
+        {".out.ppm.v1.bak", "P6\n", false},
+        {".other.ppm.fotolume-XyZ789", "P6\n", false},  // another image's
+    };
     test::TempDir dir;
     dir.write("out.ppm", kOld);
-    const std::string stale = dir.write(".out.ppm.AbC123", "half an image");
-    const std::string live = dir.write(".out.ppm.LiVe99", "being written");
-    const std::string other = dir.write(".other.ppm.XyZ789", "another image's");
-    for (const std::string& file : {stale, live, other})
-        ASSERT_EQ(std::system(("touch -d '1 hour ago' " + quoted(file)).c_str()), 0);
-    const int held = open(live.c_str(), O_RDONLY);
+    std::string expected;
+    for (const Row& row : rows) {
+        dir.write(row.name, row.content);
+        if (row.removed)
+            expected += "fotolume: removed " + dir.path(row.name) +
+                        ", an incomplete image left by a run that was killed\n";
+    }
+    dir.write(".out.ppm.fotolume-Scn001", test::readFile(example()));
+    ASSERT_EQ(link(dir.path(".out.ppm.fotolume-Link01").c_str(), dir.path("linked").c_str()), 0);
+    ASSERT_EQ(symlink("out.ppm", dir.path(".out.ppm.fotolume-Sym001").c_str()), 0);
+    ASSERT_EQ(mkdir(dir.path(".out.ppm.fotolume-Dir001").c_str(), 0700), 0);
+    const int held = open(dir.path(".out.ppm.fotolume-LiVe99").c_str(), O_RDONLY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
-    const test::RunResult run = test::runFotolume({example(), dir.path("out.ppm"), "8", "6"});
+    if (geteuid() == 0) {  // another user's leftover is not ours to remove
+        dir.write(".out.ppm.fotolume-Nobody", "P6\n");
+        ASSERT_EQ(chown(dir.path(".out.ppm.fotolume-Nobody").c_str(), 65534, 65534), 0);
+    }
+
+    // Where locks may be local to each machine: nothing goes.
+    const std::string before = test::listing(dir);
+    testing::internal::CaptureStderr();
+    removeStaleTemporaries(dir.path("out.ppm"), true);
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(test::listing(dir), before);
+    EXPECT_NE(told.find("left " + dir.path(".out.ppm.fotolume-AbC123") + ", which may be"),
+              std::string::npos)
+        << told;
+    EXPECT_NE(told.find("remove it by hand"), std::string::npos) << told;
+    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 3) << told;
+
+    const test::RunResult run =
+        test::runFotolume({dir.path(".out.ppm.fotolume-Scn001"), dir.path("out.ppm"), "8", "6"});
     close(held);
     EXPECT_EQ(run.status, EXIT_OK);
-    EXPECT_EQ(run.err, "fotolume: removed " + stale +
-                           ", an incomplete image left by a run that was killed\n");
-    EXPECT_EQ(test::listing(dir), ".other.ppm.XyZ789 .out.ppm.LiVe99 out.ppm");
+    // One line a removed file, in the folder's order.
+    std::string lines = run.err;
+    for (const Row& row : rows) {
+        const std::string line = "fotolume: removed " + dir.path(row.name) +
+                                 ", an incomplete image left by a run that was killed\n";
+        const std::size_t at = lines.find(line);
+        EXPECT_EQ(at != std::string::npos, row.removed) << row.name;
+        if (at != std::string::npos) lines.erase(at, line.size());
+    }
+    EXPECT_EQ(lines, "");
+    for (const Row& row : rows) {
+        EXPECT_EQ(test::exists(dir.path(row.name)), !row.removed) << row.name;
+    }
+    for (const char* kept : {".out.ppm.fotolume-Sym001", ".out.ppm.fotolume-Dir001", "linked"}) {
+        EXPECT_TRUE(test::exists(dir.path(kept))) << kept;
+    }
+    if (geteuid() == 0) {
+        EXPECT_TRUE(test::exists(dir.path(".out.ppm.fotolume-Nobody")));
+    }
+    EXPECT_NE(test::readFile(dir.path("out.ppm")), kOld);
+}
+
+// Standard descriptors closed at start never become the image's (a
+// warning would land in it), and a replacement never carries the
+// set-user-ID or set-group-ID bits of the file it replaces.
+TEST(ReplaceImage, NothingButTheImageLandsInIt) {
+    test::TempDir dir;
+    ASSERT_EQ(test::runFotolume({example(), dir.path("good.ppm"), "8", "6"}).status, EXIT_OK);
+    const std::string good = test::readFile(dir.path("good.ppm"));
+    // The .jpg name forces a warning, the only line the run has to say.
+    for (const char* closing : {"2>&-", "1>&- 0<&- 2>/dev/null", "0<&- 1>&- 2>&-"}) {
+        SCOPED_TRACE(closing);
+        for (bool existing : {false, true}) {
+            const std::string image = dir.path("out.jpg");
+            std::remove(image.c_str());
+            if (existing) dir.write("out.jpg", kOld);
+            const std::string command = quoted(FOTOLUME_BINARY) + " " + quoted(example()) + " " +
+                                        quoted(image) + " 8 6 " + closing;
+            EXPECT_EQ(std::system(command.c_str()), 0);
+            EXPECT_EQ(test::readFile(image), good);
+        }
+    }
+    if (geteuid() != 0) return;  // only root can replace another user's file
+    const std::string theirs = dir.write("theirs.ppm", kOld);
+    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(theirs.c_str(), 06777), 0);
+    EXPECT_EQ(test::runFotolume({example(), theirs, "8", "6"}).status, EXIT_OK);
+    struct stat info {};
+    ASSERT_EQ(stat(theirs.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0777u);
+    EXPECT_EQ(test::readFile(theirs), good);
 }
 
 }  // namespace
