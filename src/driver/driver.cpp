@@ -174,6 +174,19 @@ void printStats(double reading, const RenderReport& report) {
                  report.tracing > 0.0 ? rays / report.tracing / 1e6 : 0.0);
 }
 
+// Options that would change nothing in this run are said, not ignored.
+void warnIneffective(const CommandLine& line) {
+    for (const std::string& option : line.given) {
+        if (line.check)
+            std::fprintf(stderr, "fotolume: warning: --%s has no effect with --check\n",
+                         option.c_str());
+        else if (option == "aa-threshold" && line.samples == 1)
+            std::fprintf(stderr,
+                         "fotolume: warning: --aa-threshold has no effect without --samples N "
+                         "(N at least 2)\n");
+    }
+}
+
 // Reads the scene as a render would (camera included, for a 1 x 1 image),
 // says what a render would say, and traces nothing.
 int checkScene(const char* sceneName) {
@@ -198,9 +211,11 @@ int runFotolume(int argc, char** argv) {
     }
     if (line.check) {
         if (line.operands.size() != 1) return usageError("--check takes one operand, the scene");
+        warnIneffective(line);
         return checkScene(line.operands[0]);
     }
     if (line.operands.size() != 4) return usageError("");
+    warnIneffective(line);
     const char* sceneName = line.operands[0];
     const char* imageName = line.operands[1];
     const char* widthText = line.operands[2];
@@ -227,6 +242,13 @@ int runFotolume(int argc, char** argv) {
     if (settings.format == ImageFormat::Png && settings.frame.region.width > MAX_PNG_WIDTH)
         return usageError("a PNG image is at most " + std::to_string(MAX_PNG_WIDTH) +
                           " pixels wide; write a PPM for wider images");
+    if (settings.format == ImageFormat::Png &&
+        settings.frame.region.height > PNG_READERS_MAX_ROWS)
+        std::fprintf(stderr,
+                     "fotolume: warning: the PNG will be %d rows tall, and common readers "
+                     "refuse more than %lld rows unless told otherwise (libpng's default "
+                     "limit)\n",
+                     settings.frame.region.height, PNG_READERS_MAX_ROWS);
 
     if (sameFile(sceneName, imageName)) {
         std::fprintf(stderr,

@@ -37,12 +37,14 @@ struct CommandLine {
     double aaThreshold = -1.0;  // below 0: the default
     bool hasRegion = false;
     long long region[4] = {0, 0, 0, 0};  // left, top, width, height
+    std::vector<std::string> given;      // the render options given (long names), in order
     std::string bad;                     // an unknown option or a bad value, quoted in the reply
     std::vector<const char*> operands;
 };
 
-// Options come first, "--" ends them, and the first word that is not an
-// option (a lone "-" included) starts the operands.
+// Options and operands in any order; "--" ends the options, and a lone
+// "-" is an operand. A call of exactly four words whose first is no option
+// is four operands, whatever they look like.
 CommandLine parseCommandLine(int argc, char** argv);
 
 // The CPUs this process may run on (its affinity mask), at least 1.

@@ -36,6 +36,36 @@ long long parseWhole(const std::string& text, long long low, long long high) {
     return value >= low && value <= high ? value : -1;
 }
 
+// Plain decimal digits with at most one point and an exponent (0.25, .5,
+// 1, 5e-2: no sign, blank, hex or name, as for whole numbers) from `low` to
+// `high` (both at least 0); -1 for anything else.
+double parseDecimal(const std::string& text, double low, double high) {
+    std::size_t at = 0;
+    int digits = 0;
+    const auto skipDigits = [&] {
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) {
+            ++at;
+            ++digits;
+        }
+    };
+    skipDigits();
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        skipDigits();
+    }
+    if (digits == 0) return -1;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+        digits = 0;
+        skipDigits();
+        if (digits == 0) return -1;
+    }
+    if (at != text.size()) return -1;
+    const double value = std::strtod(text.c_str(), nullptr);
+    return value >= low && value <= high ? value : -1;
+}
+
 // LEFT,TOP,WIDTH,HEIGHT: four whole numbers of pixels.
 bool parseRegion(const std::string& text, long long (&region)[4]) {
     std::size_t start = 0;
@@ -65,10 +95,8 @@ std::string takeValue(const std::string& option, const std::string& value, Comma
                ", not " + quoted;
     }
     if (option == "aa-threshold") {
-        char* end = nullptr;
-        const double t = std::strtod(value.c_str(), &end);
-        line.aaThreshold = t;
-        if (!value.empty() && *end == '\0' && t >= 0.0 && t <= 1.0) return "";
+        line.aaThreshold = parseDecimal(value, 0.0, 1.0);
+        if (line.aaThreshold >= 0.0) return "";
         return "the anti-aliasing threshold must be a number from 0 to 1, not " + quoted;
     }
     if (option == "format") {
@@ -95,46 +123,63 @@ std::string valueOption(const std::string& word) {
 
 }  // namespace
 
+namespace {
+
+bool looksLikeOption(const std::string& word) { return word.size() >= 2 && word[0] == '-'; }
+
+// Takes the option argv[i] (and its value, moving i past it); false, with
+// the complaint in line.bad, when it is unknown or its value is bad.
+bool takeOption(int argc, char** argv, int& i, CommandLine& line) {
+    const std::string word = argv[i];
+    std::string option = valueOption(word);
+    std::string value;
+    if (!option.empty()) {
+        if (i + 1 < argc) value = argv[++i];
+    } else if (word.rfind("--", 0) == 0 && word.find('=') != std::string::npos) {
+        option = valueOption(word.substr(0, word.find('=')));
+        value = word.substr(word.find('=') + 1);
+    } else if (word.rfind("-t", 0) == 0) {
+        option = "threads";
+        value = word.substr(2);
+    }
+    if (!option.empty()) {
+        line.given.push_back(option);
+        line.bad = takeValue(option, value, line);
+    } else if (word == "-h" || word == "--help") {
+        line.help = true;
+    } else if (word == "--version") {
+        line.version = true;
+    } else if (word == "-q" || word == "--quiet") {
+        line.quiet = true;
+        line.given.push_back("quiet");
+    } else if (word == "--check") {
+        line.check = true;
+    } else if (word == "--stats") {
+        line.stats = true;
+        line.given.push_back("stats");
+    } else {
+        line.bad = "unknown option '" + printable(word) + "'";
+    }
+    return line.bad.empty();
+}
+
+}  // namespace
+
 CommandLine parseCommandLine(int argc, char** argv) {
     CommandLine line;
-    int i = 1;
-    for (; i < argc; ++i) {
+    // Exactly four words, the first no option: the four operands, whatever
+    // they look like (an image named -q.ppm, a negative size), as always.
+    bool optionsEnded = argc == 5 && !looksLikeOption(argv[1]);
+    for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word == "--") {
-            ++i;
-            break;
-        }
-        if (word.size() < 2 || word[0] != '-') break;
-        std::string option = valueOption(word);
-        std::string value;
-        if (!option.empty()) {
-            if (i + 1 < argc) value = argv[++i];
-        } else if (word.rfind("--", 0) == 0 && word.find('=') != std::string::npos) {
-            option = valueOption(word.substr(0, word.find('=')));
-            value = word.substr(word.find('=') + 1);
-        } else if (word.rfind("-t", 0) == 0) {
-            option = "threads";
-            value = word.substr(2);
-        }
-        if (!option.empty()) {
-            line.bad = takeValue(option, value, line);
-            if (!line.bad.empty()) return line;
-        } else if (word == "-h" || word == "--help") {
-            line.help = true;
-        } else if (word == "--version") {
-            line.version = true;
-        } else if (word == "-q" || word == "--quiet") {
-            line.quiet = true;
-        } else if (word == "--check") {
-            line.check = true;
-        } else if (word == "--stats") {
-            line.stats = true;
-        } else {
-            line.bad = "unknown option '" + printable(word) + "'";
+        if (!optionsEnded && word == "--") {
+            optionsEnded = true;
+        } else if (optionsEnded || !looksLikeOption(word)) {
+            line.operands.push_back(argv[i]);  // options may follow, as GNU programs allow
+        } else if (!takeOption(argc, argv, i, line)) {
             return line;
         }
     }
-    for (; i < argc; ++i) line.operands.push_back(argv[i]);
     return line;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "geometry/shape_tests.hpp"
 
@@ -35,9 +36,13 @@ struct Pending {
 // hit so far holds no nearer one and is skipped.
 void searchHierarchy(const double o[3], const double d[3], double& best, int& bestRow) {
     const double inv[3] = {1.0 / d[0], 1.0 / d[1], 1.0 / d[2]};
-    // Fewer than n inner nodes over n objects, each pushing at most four
-    // children and popping one.
-    Pending stack[3 * MAX_OBJECTS + 4];
+    // Each inner node on the way down pops one entry and pushes at most
+    // four. Kept per thread, not on the stack: a search may run on a thread
+    // with little of it.
+    thread_local std::vector<Pending> pending;
+    const std::size_t need = 3 * static_cast<std::size_t>(accel.depth) + 4;
+    if (pending.size() < need) pending.resize(need);
+    Pending* const stack = pending.data();
     int top = 0;
     stack[top++] = Pending{0, 0, -INFINITY};
     double t;

@@ -51,6 +51,7 @@ struct Acceleration {
     std::vector<int> alwaysRest;
     std::vector<int> order;    // rows in the hierarchy's leaves
     std::vector<Node> nodes;   // the hierarchy, its root first (none: empty)
+    int depth = 0;             // inner nodes on the longest path from the root
     double originLimit = 0.0;  // beyond this the scan is used
     // Bound on how far the point of an accepted hit can lie from its object.
     double slack = 0.0;

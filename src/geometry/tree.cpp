@@ -98,8 +98,10 @@ int buildNode(std::vector<BinaryNode>& tree, std::vector<Item>& items, int begin
 
 // A four-child node from binary node `index`: its two children, then,
 // while there is room, the inner child with the largest box replaced by its
-// own two. Appends the node and those below it to accel.nodes.
-int widen(const std::vector<BinaryNode>& tree, int index) {
+// own two. Appends the node and those below it to accel.nodes; `depth` is
+// its number of inner nodes from the root, itself included.
+int widen(const std::vector<BinaryNode>& tree, int index, int depth) {
+    accel.depth = std::max(accel.depth, depth);
     std::vector<int> children;
     if (tree[index].count > 0) {
         children.push_back(index);  // a tree that is one leaf
@@ -133,7 +135,7 @@ int widen(const std::vector<BinaryNode>& tree, int index) {
         node.first[c] = used && tree[children[c]].count > 0 ? tree[children[c]].first : 0;
     }
     for (int c = 0; c < static_cast<int>(children.size()); ++c)
-        if (node.count[c] == 0) node.first[c] = widen(tree, children[c]);
+        if (node.count[c] == 0) node.first[c] = widen(tree, children[c], depth + 1);
     accel.nodes[slot] = node;
     return slot;
 }
@@ -167,7 +169,7 @@ void buildHierarchy(std::vector<Item>& items) {
     } else {
         std::vector<BinaryNode> tree;
         buildNode(tree, items, 0, static_cast<int>(items.size()));
-        widen(tree, 0);
+        widen(tree, 0, 1);
     }
 }
 

@@ -181,6 +181,9 @@ std::unique_ptr<Encoder> makePngEncoder(ImageFile& out);
 
 // The widest PNG that is written (libpng's own limit on rows it will write).
 constexpr long long MAX_PNG_WIDTH = 1000000;
+// The most rows common PNG readers (libpng's default user limit) accept
+// without being told otherwise; taller images are written with a warning.
+constexpr long long PNG_READERS_MAX_ROWS = 1000000;
 
 enum class WriteStatus { Ok, WriteError };
 

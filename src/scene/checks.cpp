@@ -1,7 +1,9 @@
 // Mistakes that reading alone lets pass in silence: text past the last row
 // the counts ask for, and objects that can never be seen or are drawn
 // smaller than written. Each is said at its line; nothing read changes.
+#include <charconv>
 #include <cmath>
+#include <string>
 
 #include "geometry/geometry.hpp"
 #include "scene/tokens.hpp"
@@ -14,13 +16,29 @@ namespace {
 // smaller: the drawn radius is sqrt(r^2 - MIN_DISCRIMINANT).
 constexpr double VISIBLE_SHARE = 0.9;
 
+// The shortest decimal that reads back as exactly `value`.
+std::string shortest(double value) {
+    char text[32];
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end.ptr);
+}
+
+// The least radius whose square (in doubles) reaches MIN_DISCRIMINANT.
+double leastRadius() {
+    double r = std::sqrt(MIN_DISCRIMINANT);
+    while (r * r >= MIN_DISCRIMINANT) r = std::nextafter(r, 0.0);
+    while (r * r < MIN_DISCRIMINANT) r = std::nextafter(r, 1.0);
+    return r;
+}
+
 void checkSphere(SceneReader& reader, int i, long start) {
     const double r = objectRadius[i];
     if (!(r * r >= MIN_DISCRIMINANT)) {
+        // Both figures in full: rounded, they could contradict the claim.
         reader.warn(start,
-                    "object %d (sphere) can never be hit: a radius of %g is below %.4f, the "
-                    "least a ray can meet",
-                    i, r, std::sqrt(MIN_DISCRIMINANT));
+                    "object %d (sphere) can never be hit: a radius of %s is below %s, the "
+                    "least a ray can meet (its square must be at least %g)",
+                    i, shortest(r).c_str(), shortest(leastRadius()).c_str(), MIN_DISCRIMINANT);
         return;
     }
     const double drawn = std::sqrt(r * r - MIN_DISCRIMINANT);

@@ -160,6 +160,9 @@ void SceneReader::finish(bool refused) {
     if (warnings_ > MAX_WARNINGS)
         std::fprintf(diagnostics_, "%s: note: %d more warnings not shown\n", name_.c_str(),
                      warnings_ - MAX_WARNINGS);
+    if (notesDropped_ > 0)
+        std::fprintf(diagnostics_, "%s: note: %d more notes not shown\n", name_.c_str(),
+                     notesDropped_);
     if (warnings_ > 0) {
         auto rows = [](int count, const char* one, const char* many) {
             const int n = count > 0 ? count : 0;

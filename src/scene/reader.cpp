@@ -18,7 +18,11 @@ const char* const RGB[3] = {"red", "green", "blue"};
 
 bool countFits(SceneReader& reader, long before, int count, int capacity, const char* section) {
     if (count <= capacity) return true;
-    reader.error(before, "%d %s, but a scene holds at most %d", count, section, capacity);
+    if (reader.pastIntRange())
+        reader.error(before, "more than %d %s, but a scene holds at most %d", count, section,
+                     capacity);
+    else
+        reader.error(before, "%d %s, but a scene holds at most %d", count, section, capacity);
     return false;
 }
 

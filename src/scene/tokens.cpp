@@ -102,6 +102,7 @@ bool SceneReader::integer(int& target, const Field& field) {
         // Out-of-range text would be undefined behaviour for "%d"; clamp so
         // that any count or row number that large is refused as too big.
         target = value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
+        pastInt_ = value > INT_MAX || value < INT_MIN;
         return true;
     }
     failed(result, before, "an integer", field);
@@ -160,7 +161,10 @@ void SceneReader::warn(long before, const char* format, ...) {
 
 // Past the limit a warning is only counted: no position is worked out.
 void SceneReader::note(long before, const char* format, ...) {
-    if (warnings_ + notes_++ >= MAX_WARNINGS) return;
+    if (warnings_ + notes_++ >= MAX_WARNINGS) {
+        ++notesDropped_;
+        return;
+    }
     va_list args;
     va_start(args, format);
     report(before, "note", format, args);

@@ -61,6 +61,9 @@ public:
     bool moreText(long at) const;
     long lineOf(long before);
     int warnings() const { return warnings_; }
+    // Whether the last integer read lay outside the int range (it was
+    // clamped to it).
+    bool pastIntRange() const { return pastInt_; }
     // Whether a value failed to convert, a type word was unknown or the
     // file ended early: then the rest of the text is no sign of a count.
     bool wentWrong() const { return failedOnce_; }
@@ -134,6 +137,8 @@ private:
     bool failedOnce_ = false;
     std::string hint_;  // printed after the next diagnostic
     int notes_ = 0;
+    int notesDropped_ = 0;
+    bool pastInt_ = false;  // the last integer read lay outside the int range
     // The row (owner and number) whose value was last said not to be finite.
     const char* nonFiniteOwner_ = nullptr;
     int nonFiniteRow_ = -1;

@@ -68,6 +68,23 @@ TEST(CommandLine, WrongArgumentsPrintUsageAndPointToHelp) {
              kTry},
         {{"--aa-threshold=1.5", example(), out, "4", "3"},
          "\nfotolume: the anti-aliasing threshold must be a number from 0 to 1, not '1.5'" + kTry},
+        // One number syntax for every value: no blanks, signs, hex or names.
+        {{"--aa-threshold", " 0.5", example(), out, "4", "3"},
+         "\nfotolume: the anti-aliasing threshold must be a number from 0 to 1, not ' 0.5'" + kTry},
+        {{"--aa-threshold", "0x1p-1", example(), out, "4", "3"},
+         "\nfotolume: the anti-aliasing threshold must be a number from 0 to 1, not '0x1p-1'" +
+             kTry},
+        {{"--aa-threshold", "+0.5", example(), out, "4", "3"},
+         "\nfotolume: the anti-aliasing threshold must be a number from 0 to 1, not '+0.5'" + kTry},
+        {{"--aa-threshold", "1e", example(), out, "4", "3"},
+         "\nfotolume: the anti-aliasing threshold must be a number from 0 to 1, not '1e'" + kTry},
+        {{"--samples", " 4", example(), out, "4", "3"},
+         "\nfotolume: the samples must be a whole number from 1 to 16, not ' 4'" + kTry},
+        // Options after the operands are read as options.
+        {{example(), out, "4", "3", "--colour"},
+         "\nfotolume: unknown option '--colour'\nTry 'fotolume --help' for more information.\n"},
+        {{example(), out, "4", "--samples", "0", "3"},
+         "\nfotolume: the samples must be a whole number from 1 to 16, not '0'" + kTry},
     };
     for (const auto& call : calls) {
         const test::RunResult run = runFotolume(call.args);
@@ -101,20 +118,26 @@ TEST(CommandLine, HelpVersionAndOptionForms) {
         EXPECT_EQ(test::readFile(err), "fotolume: write error: No space left on device\n");
     }
 
-    // Every spelling of the options renders the same image; "--" lets a
-    // scene name start with a dash.
+    // Every spelling of the options, before the operands or among them,
+    // renders the same image; "--" lets a scene name start with a dash.
     const std::string dashed = dir.write("-scene.txt", test::readFile(example()));
-    const std::vector<std::vector<std::string>> forms = {{example()},
-                                                         {"-t", "3", example()},
-                                                         {"-t2", "-q", example()},
-                                                         {"--threads", "1", example()},
-                                                         {"--threads=7", "--quiet", example()},
-                                                         {"--", dashed}};
+    const struct {
+        std::vector<std::string> before, after;
+    } forms[] = {{{example()}, {}},
+                 {{"-t", "3", example()}, {}},
+                 {{"-t2", "-q", example()}, {}},
+                 {{"--threads", "1", example()}, {}},
+                 {{"--threads=7", "--quiet", example()}, {}},
+                 {{"--", dashed}, {}},
+                 {{example()}, {"-t", "2", "--quiet"}},
+                 {{"-q", example()}, {"--threads=3"}},
+                 {{example()}, {"--", }}};
     std::string first;
     for (const auto& form : forms) {
-        std::vector<std::string> args = form;
+        std::vector<std::string> args = form.before;
         const std::string out = dir.path("out" + std::to_string(&form - &forms[0]) + ".ppm");
         args.insert(args.end(), {out, "17", "5"});
+        args.insert(args.end(), form.after.begin(), form.after.end());
         const test::RunResult run = runFotolume(args);
         EXPECT_EQ(run.status, EXIT_OK) << run.out << run.err;
         EXPECT_EQ(run.err, "");
@@ -123,6 +146,37 @@ TEST(CommandLine, HelpVersionAndOptionForms) {
         EXPECT_EQ(image, first);
         EXPECT_EQ(image.size(), 12u + 17 * 5 * 3);
     }
+}
+
+// Options that change nothing in the run they are given to are said; a
+// call of exactly four words whose first is no option is four operands,
+// whatever they look like.
+TEST(CommandLine, OptionsWithoutEffectAreSaid) {
+    test::TempDir dir;
+    const std::string out = dir.path("out.ppm");
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } rows[] = {
+        {{"--check", "--threads", "2", "--samples", "3", example()},
+         "fotolume: warning: --threads has no effect with --check\n"
+         "fotolume: warning: --samples has no effect with --check\n"},
+        {{"--check", example(), "--quiet", "--stats"},
+         "fotolume: warning: --quiet has no effect with --check\n"
+         "fotolume: warning: --stats has no effect with --check\n"},
+        {{"--aa-threshold", "0.5", example(), out, "4", "3"},
+         "fotolume: warning: --aa-threshold has no effect without --samples N (N at least 2)\n"},
+        {{example(), out, "4", "3", "--samples", "2", "--aa-threshold", ".5"}, ""},
+    };
+    for (const auto& row : rows) {
+        const test::RunResult run = runFotolume(row.args);
+        EXPECT_EQ(run.status, EXIT_OK) << row.err;
+        EXPECT_EQ(run.err, row.err);
+    }
+    // An image named like an option, in a four-word call.
+    const test::RunResult run = runFotolume({example(), "-q", "4", "3"}, "cd '" + dir.path("") + "';");
+    EXPECT_EQ(run.status, EXIT_OK) << run.err;
+    EXPECT_EQ(test::readFile(dir.path("-q")).size(), 11u + 4 * 3 * 3);
 }
 
 // The format comes from --format, else from the name (.png in any case);
@@ -177,6 +231,14 @@ TEST(CommandLine, ImageFormatByNameOrOption) {
             std::remove(file.c_str());
         }
     }
+    // Taller than common readers take by default: written, with a warning.
+    const std::string tall = dir.path("tall.png");
+    const test::RunResult run = runFotolume({"-q", example(), tall, "1", "1000001"});
+    EXPECT_EQ(run.status, EXIT_OK);
+    EXPECT_EQ(run.err,
+              "fotolume: warning: the PNG will be 1000001 rows tall, and common readers refuse "
+              "more than 1000000 rows unless told otherwise (libpng's default limit)\n");
+    EXPECT_GT(test::readFile(tall).size(), 1000u);
 }
 
 TEST(CommandLine, SizesAreReadLikeAtoiAndBadOnesRefusedFirst) {

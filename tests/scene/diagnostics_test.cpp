@@ -132,7 +132,13 @@ TEST(SceneReader, SilentMistakesAreSaidAtTheirLine) {
          1},
         {"a sphere too small to hit", edited("sphere 0 0 0 1", "sphere 0 0 0 0.03"),
          "scene:14:1: warning: object 0 (sphere) can never be hit: a radius of 0.03 is below "
-         "0.0316, the least a ray can meet\n" +
+         "0.0316227766016838, the least a ray can meet (its square must be at least 0.001)\n" +
+             summary,
+         1},
+        {"a sphere a hair too small", edited("sphere 0 0 0 1", "sphere 0 0 0 0.03162277660168379"),
+         "scene:14:1: warning: object 0 (sphere) can never be hit: a radius of "
+         "0.03162277660168379 is below 0.0316227766016838, the least a ray can meet (its square "
+         "must be at least 0.001)\n" +
              summary,
          1},
         {"a small sphere drawn smaller", edited("sphere 0 0 0 1", "sphere 0 0 0 0.05"),
@@ -156,7 +162,7 @@ TEST(SceneReader, SilentMistakesAreSaidAtTheirLine) {
          1},
         {"free layout: the warning, no layout note", freeLayout,
          "scene:1:130: warning: object 0 (sphere) can never be hit: a radius of 0.03 is below "
-         "0.0316, the least a ray can meet\n" +
+         "0.0316227766016838, the least a ray can meet (its square must be at least 0.001)\n" +
              summary,
          1},
         {"one value a line, clean", oneValuePerLine, "", 0},
@@ -182,6 +188,13 @@ TEST(SceneReader, SilentMistakesAreSaidAtTheirLine) {
         EXPECT_EQ(render.err, said);
         std::remove(dir.path("out.ppm").c_str());
     }
+    // Notes past the limit are counted, as warnings are.
+    std::string many = "0 0 5 0 0 0 0 1 0 45 0 1 solid 1 1 1 1 1 0 0 0 0 0 1 25\n";
+    for (int i = 0; i < 25; ++i) many += "0 0 sphere " + std::to_string(i) + " 0 0 0.05\n";
+    const std::string said = loadScene(many);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 21) << said;
+    EXPECT_NE(said.find("\nscene: note: 5 more notes not shown\n"), std::string::npos) << said;
+
     // The row past the count changes nothing in the image.
     const std::string scene = dir.write("scene", rows[0].text);
     EXPECT_EQ(test::runFotolume({scene, "-", "8", "6"}).out,
