@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "explain/explain.hpp"
 #include "image/image.hpp"
 #include "scene/scene.hpp"
 
@@ -38,6 +39,7 @@ void printHelp() {
     std::printf(
         "Usage: fotolume [OPTION]... SCENE IMAGE WIDTH HEIGHT\n"
         "  or:  fotolume --check SCENE\n"
+        "  or:  fotolume --explain X,Y [OPTION]... SCENE WIDTH HEIGHT\n"
         "Render the scene file SCENE into IMAGE, an image of WIDTH x HEIGHT pixels: PNG\n"
         "when its name ends in .png, binary PPM otherwise. SCENE may be - for standard\n"
         "input, IMAGE - for standard output (PPM unless --format png). An existing IMAGE\n"
@@ -62,6 +64,10 @@ void printHelp() {
         "      --check           read and check SCENE only: print what a render would\n"
         "                        say about it, trace nothing, write no file; status 0\n"
         "                        when there is no warning, 1 otherwise\n"
+        "      --explain X,Y     trace only pixel column X, row Y of the WIDTH x HEIGHT\n"
+        "                        image and print the tree of rays behind it: what each\n"
+        "                        ray met, every light and term, the bytes; no file\n"
+        "      --explain-format F  text (default) or json\n"
         "  -h, --help            print this help and exit\n"
         "      --version         print the version and exit\n"
         "\n"
@@ -174,12 +180,33 @@ void printStats(double reading, const RenderReport& report) {
                  report.tracing > 0.0 ? rays / report.tracing / 1e6 : 0.0);
 }
 
+// The image size from its two operands; says why and returns false when
+// it is no size an image can have.
+bool imageSize(const char* widthText, const char* heightText, long long& width, long long& height) {
+    width = parseSize(widthText);
+    height = parseSize(heightText);
+    if (width >= 1 && height >= 1 && width * height <= 2147483647LL) return true;
+    std::fprintf(stderr,
+                 "Tamanho de imagem invalido: %s x %s (largura e altura devem ser pelo menos 1 "
+                 "e largura x altura no maximo 2147483647 pixels)\n",
+                 printable(widthText).c_str(), printable(heightText).c_str());
+    return false;
+}
+
 // Options that would change nothing in this run are said, not ignored.
 void warnIneffective(const CommandLine& line) {
     for (const std::string& option : line.given) {
+        const bool renderOnly = option != "samples" && option != "aa-threshold" &&
+                                option != "explain" && option != "explain-format";
         if (line.check)
             std::fprintf(stderr, "fotolume: warning: --%s has no effect with --check\n",
                          option.c_str());
+        else if (line.explain && renderOnly)
+            std::fprintf(stderr, "fotolume: warning: --%s has no effect with --explain\n",
+                         option.c_str());
+        else if (!line.explain && option == "explain-format")
+            std::fprintf(stderr,
+                         "fotolume: warning: --explain-format has no effect without --explain\n");
         else if (option == "aa-threshold" && line.samples == 1)
             std::fprintf(stderr,
                          "fotolume: warning: --aa-threshold has no effect without --samples N "
@@ -195,6 +222,31 @@ int checkScene(const char* sceneName) {
     int warnings = 0;
     if (readScene(sceneName, stderr, &warnings) != ReadStatus::Ok) return EXIT_FAILURE_INPUT;
     return warnings > 0 ? EXIT_FAILURE_INPUT : EXIT_OK;
+}
+
+// Explains one pixel: reads the scene for the image size, traces the pixel
+// as a render would and prints how it got its bytes; writes no image.
+int explainCommand(const CommandLine& line) {
+    if (line.operands.size() != 3)
+        return usageError("--explain X,Y takes three operands: SCENE WIDTH HEIGHT");
+    warnIneffective(line);
+    long long width = 0, height = 0;
+    if (!imageSize(line.operands[1], line.operands[2], width, height)) return EXIT_USAGE;
+    const long long x = line.explainAt[0], y = line.explainAt[1];
+    if (x >= width || y >= height)
+        return usageError("the pixel " + std::to_string(x) + "," + std::to_string(y) +
+                          " lies outside the " + std::to_string(width) + "x" +
+                          std::to_string(height) + " image");
+    imageWidth = static_cast<int>(width);
+    imageHeight = static_cast<int>(height);
+    if (readScene(line.operands[0]) != ReadStatus::Ok) return EXIT_FAILURE_INPUT;
+    Frame frame;
+    frame.samples = line.samples;
+    if (line.aaThreshold >= 0.0) frame.threshold = line.aaThreshold;
+    unsigned char bytes[3];
+    explainPixelTo(stdout, frame, x, y,
+                   line.explainJson ? ExplainFormat::Json : ExplainFormat::Text, bytes);
+    return finishText();
 }
 
 }  // namespace
@@ -214,6 +266,7 @@ int runFotolume(int argc, char** argv) {
         warnIneffective(line);
         return checkScene(line.operands[0]);
     }
+    if (line.explain) return explainCommand(line);
     if (line.operands.size() != 4) return usageError("");
     warnIneffective(line);
     const char* sceneName = line.operands[0];
@@ -221,16 +274,8 @@ int runFotolume(int argc, char** argv) {
     const char* widthText = line.operands[2];
     const char* heightText = line.operands[3];
 
-    const long long width = parseSize(widthText);
-    const long long height = parseSize(heightText);
-    if (width < 1 || height < 1 || width * height > 2147483647LL) {
-        std::fprintf(
-            stderr,
-            "Tamanho de imagem invalido: %s x %s (largura e altura devem ser pelo menos 1 e "
-            "largura x altura no maximo 2147483647 pixels)\n",
-            printable(widthText).c_str(), printable(heightText).c_str());
-        return EXIT_USAGE;
-    }
+    long long width = 0, height = 0;
+    if (!imageSize(widthText, heightText, width, height)) return EXIT_USAGE;
     imageWidth = static_cast<int>(width);
     imageHeight = static_cast<int>(height);
     RenderSettings settings;
@@ -242,8 +287,7 @@ int runFotolume(int argc, char** argv) {
     if (settings.format == ImageFormat::Png && settings.frame.region.width > MAX_PNG_WIDTH)
         return usageError("a PNG image is at most " + std::to_string(MAX_PNG_WIDTH) +
                           " pixels wide; write a PPM for wider images");
-    if (settings.format == ImageFormat::Png &&
-        settings.frame.region.height > PNG_READERS_MAX_ROWS)
+    if (settings.format == ImageFormat::Png && settings.frame.region.height > PNG_READERS_MAX_ROWS)
         std::fprintf(stderr,
                      "fotolume: warning: the PNG will be %d rows tall, and common readers "
                      "refuse more than %lld rows unless told otherwise (libpng's default "

@@ -34,7 +34,10 @@ struct CommandLine {
     int threads = 0;     // 0: one per CPU the process may run on
     FormatChoice format = FormatChoice::ByName;
     int samples = 1;
-    double aaThreshold = -1.0;  // below 0: the default
+    double aaThreshold = -1.0;        // below 0: the default
+    bool explain = false;             // explain one pixel instead of rendering
+    long long explainAt[2] = {0, 0};  // its column and row
+    bool explainJson = false;         // --explain-format json
     bool hasRegion = false;
     long long region[4] = {0, 0, 0, 0};  // left, top, width, height
     std::vector<std::string> given;      // the render options given (long names), in order

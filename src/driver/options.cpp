@@ -99,6 +99,23 @@ std::string takeValue(const std::string& option, const std::string& value, Comma
         if (line.aaThreshold >= 0.0) return "";
         return "the anti-aliasing threshold must be a number from 0 to 1, not " + quoted;
     }
+    if (option == "explain") {
+        const std::size_t comma = value.find(',');
+        line.explain = true;
+        if (comma != std::string::npos) {
+            line.explainAt[0] = parseWhole(value.substr(0, comma), 0, 2147483647LL);
+            line.explainAt[1] = parseWhole(value.substr(comma + 1), 0, 2147483647LL);
+            if (line.explainAt[0] >= 0 && line.explainAt[1] >= 0) return "";
+        }
+        return "the pixel to explain must be X,Y in whole pixels (column, row), not " + quoted;
+    }
+    if (option == "explain-format") {
+        if (value == "text" || value == "json") {
+            line.explainJson = value == "json";
+            return "";
+        }
+        return "the explanation's format must be text or json, not " + quoted;
+    }
     if (option == "format") {
         if (value == "ppm" || value == "png") {
             line.format = value == "ppm" ? FormatChoice::Ppm : FormatChoice::Png;
@@ -115,7 +132,8 @@ std::string takeValue(const std::string& option, const std::string& value, Comma
 // The long name of an option that takes a value, or "".
 std::string valueOption(const std::string& word) {
     if (word == "-t") return "threads";
-    static const char* const names[] = {"threads", "samples", "aa-threshold", "format", "region"};
+    static const char* const names[] = {"threads", "samples", "aa-threshold",  "format",
+                                        "region",  "explain", "explain-format"};
     for (const char* name : names)
         if (word == std::string("--") + name) return name;
     return "";

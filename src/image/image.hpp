@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "geometry/geometry.hpp"
+#include "shading/shading.hpp"
 
 namespace fotolume {
 
@@ -82,6 +83,29 @@ struct Tile {
 // and the pixel's place in the full image: never on the tile around it.
 void renderTile(const PrimaryRays& rays, const Frame& frame, const Tile& tile,
                 unsigned char* bytes);
+
+// What the render does for one pixel, told for an explanation: besides the
+// trace of every primary ray (TraceRecorder), the adaptive decision around
+// them and the bytes that result.
+class PixelRecorder : public TraceRecorder {
+public:
+    // The pixel's one-ray bytes, and the first neighbour (full-image row and
+    // column) whose one-ray bytes differ from them by more than the limit,
+    // or row -1 when none does.
+    virtual void neighbours(const unsigned char one[3], long long row, long long col,
+                            const unsigned char other[3], double limit) = 0;
+    virtual void gridRay(int j, int i) = 0;  // the next primary ray is the grid's cell j, i
+    // Whether the four corner rays all stayed within `limit` of the one-ray
+    // bytes (the pixel keeps them), or not (the whole grid is traced).
+    virtual void corners(bool even, double limit) = 0;
+    virtual void mean(const double sum[3], int rays) = 0;
+    virtual void clamped(const Vec3& color) = 0;  // after each primary ray's trace
+};
+
+// The bytes of one pixel exactly as a render of `frame` makes them, with
+// every ray and decision told to `recorder`.
+void explainPixel(const PrimaryRays& rays, const Frame& frame, long long row, long long col,
+                  PixelRecorder& recorder, unsigned char bytes[3]);
 
 // Where the image goes. A descriptor's name ("-", /dev/stdout, /dev/stderr,
 // /dev/fd/N), a pipe, a FIFO, a socket or a device is written in place. A

@@ -52,10 +52,13 @@ namespace {
 
 // The colour seen along one primary ray, clamped above at 1.0 as every
 // stored pixel is (there is no lower clamp).
-Vec3 clampedColor(const Vec3& plane, const Vec3& direction) {
-    Vec3 color = traceRay(plane, direction, 0);
+// With a recorder, the trace and the clamped colour are told to it.
+Vec3 clampedColor(const Vec3& plane, const Vec3& direction, PixelRecorder* recorder = nullptr) {
+    Vec3 color = recorder ? traceRay(*recorder, plane, direction, 0, RayKind::Primary)
+                          : traceRay(plane, direction, 0);
     for (int k = 0; k < 3; ++k)
         if (color[k] > 1.0) color[k] = 1.0;
+    if (recorder) recorder->clamped(color);
     return color;
 }
 
@@ -84,8 +87,9 @@ void traceRow(const PrimaryRays& rays, long long row, long long col, long long c
 // of the grid, so a pixel that gets its grid pays nothing for the test.
 class Grid {
 public:
-    Grid(const PrimaryRays& rays, int n)
-        : rays_(rays),
+    Grid(const PrimaryRays& rays, int n, PixelRecorder* recorder = nullptr)
+        : recorder_(recorder),
+          rays_(rays),
           n_(n),
           cells_(n),
           colors_(static_cast<std::size_t>(n) * n),
@@ -108,6 +112,7 @@ public:
             for (int k = 0; k < 3; ++k)
                 if (std::abs(channelByte(color[k]) - one[k]) > limit) even = false;
         }
+        if (recorder_ && limit >= 0.0) recorder_->corners(even, limit);
         if (even) {
             std::copy_n(one, 3, bytes);
             return;
@@ -119,6 +124,7 @@ public:
                 const Vec3& color = corner ? colors_[j * n_ + i] : sample(col, j, i);
                 for (int k = 0; k < 3; ++k) sum[k] += color[k];
             }
+        if (recorder_) recorder_->mean(sum, n_ * n_);
         for (int k = 0; k < 3; ++k) bytes[k] = channelByte(sum[k] / (cells_ * cells_));
     }
 
@@ -129,10 +135,12 @@ private:
         rays_.ray(downs_[j], static_cast<double>(col) + (i + 0.5) / cells_, plane, direction);
         Vec3& color = colors_[static_cast<std::size_t>(j * n_ + i)];
         ++traceCounts.samples;
-        color = clampedColor(plane, direction);
+        if (recorder_) recorder_->gridRay(j, i);
+        color = clampedColor(plane, direction, recorder_);
         return color;
     }
 
+    PixelRecorder* recorder_;
     const PrimaryRays& rays_;
     const int n_;
     const double cells_;
@@ -162,14 +170,18 @@ public:
     }
 
     // Whether a channel of the pixel differs from one of a neighbour's by
-    // more than `limit` (in bytes).
-    bool isEdge(long long row, long long col, double limit) {
+    // more than `limit` (in bytes); `which`, when given, gets the first such
+    // neighbour's row and column.
+    bool isEdge(long long row, long long col, double limit, long long* which = nullptr) {
         const unsigned char* pixel = at(row, col);
         for (long long r = std::max(top_, row - 1); r <= std::min(bottom_ - 1, row + 1); ++r)
             for (long long c = std::max(left_, col - 1); c <= std::min(right_ - 1, col + 1); ++c) {
                 const unsigned char* other = at(r, c);
                 for (int k = 0; k < 3; ++k)
-                    if (std::abs(pixel[k] - other[k]) > limit) return true;
+                    if (std::abs(pixel[k] - other[k]) > limit) {
+                        if (which) which[0] = r, which[1] = c;
+                        return true;
+                    }
             }
         return false;
     }
@@ -207,6 +219,32 @@ void renderSmoothTile(const PrimaryRays& rays, const Frame& frame, long long row
 }
 
 }  // namespace
+
+void explainPixel(const PrimaryRays& rays, const Frame& frame, long long row, long long col,
+                  PixelRecorder& recorder, unsigned char bytes[3]) {
+    Grid grid(rays, frame.samples, &recorder);
+    if (frame.samples > 1 && !(frame.threshold > 0.0)) {
+        const unsigned char none[3] = {0, 0, 0};
+        grid.trace(row, col, none, -1.0, bytes);
+        return;
+    }
+    // The pixel's own ray, as traceRow traces it.
+    Vec3 plane;
+    Vec3 direction;
+    rays.ray(rays.down(static_cast<double>(row) + 0.5), static_cast<double>(col) + 0.5, plane,
+             direction);
+    const Vec3 color = clampedColor(plane, direction, &recorder);
+    for (int k = 0; k < 3; ++k) bytes[k] = channelByte(color[k]);
+    if (frame.samples == 1) return;
+    Neighbourhood around(rays, row, col, 1, 1);
+    const unsigned char* one = around.at(row, col);
+    const double limit = frame.threshold * 255.0;
+    long long which[2] = {-1, -1};
+    const bool edge = around.isEdge(row, col, limit, which);
+    const unsigned char* other = edge ? around.at(which[0], which[1]) : one;
+    recorder.neighbours(one, which[0], which[1], other, limit);
+    if (edge) grid.trace(row, col, one, limit / 2.0, bytes);
+}
 
 void renderTile(const PrimaryRays& rays, const Frame& frame, const Tile& tile,
                 unsigned char* bytes) {

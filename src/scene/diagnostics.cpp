@@ -2,6 +2,7 @@
 // cursor, the layout hint, and the closing summary of a read.
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "scene/tokens.hpp"
@@ -112,6 +113,22 @@ void SceneReader::advance(long to) {
 
 // Line and column (1-based) of the first token at or after `before`, or of
 // the end of the file, and that token's text.
+// Where each table row starts, from the rows as read (in file order, so
+// one pass over the text).
+void SceneReader::recordLines() {
+    rowLines = RowLines{};
+    for (const Row& row : rows_) {
+        std::vector<long>* lines = nullptr;
+        if (std::strcmp(row.owner, "light") == 0) lines = &rowLines.lights;
+        if (std::strcmp(row.owner, "pigment") == 0) lines = &rowLines.pigments;
+        if (std::strcmp(row.owner, "finish") == 0) lines = &rowLines.finishes;
+        if (std::strcmp(row.owner, "object") == 0) lines = &rowLines.objects;
+        if (lines == nullptr || row.row < 0) continue;
+        if (lines->size() <= static_cast<std::size_t>(row.row)) lines->resize(row.row + 1, 0);
+        (*lines)[row.row] = locate(row.start).line;
+    }
+}
+
 SceneReader::Position SceneReader::locate(long before) {
     Position where;
     if (before < 0) return where;
@@ -148,6 +165,7 @@ void SceneReader::report(long before, const char* level, const char* format, va_
 void SceneReader::finish(bool refused) {
     flushStuck(false);
     if (refused) return;
+    recordLines();
     int shown = 0;
     for (int i = 0; i < objectCount && i < MAX_OBJECTS; ++i)
         if (objectType[i] != ObjectType::Unknown) ++shown;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "geometry/vetor.hpp"
 
@@ -84,6 +85,15 @@ extern Vetor objectPointA[MAX_OBJECTS];
 extern Vetor objectPointB[MAX_OBJECTS];
 extern Vetor objectPointC[MAX_OBJECTS];
 extern double objectRadius[MAX_OBJECTS];
+
+// The line of the scene file where each row of each table starts, as the
+// reader found it (0 where it is not known: a row after a value that failed
+// to convert, or a table written by hand). For explanations that name rows.
+struct RowLines {
+    std::vector<long> lights, pigments, finishes, objects;
+};
+extern RowLines rowLines;
+long lineOfRow(const std::vector<long>& lines, int row);
 
 // Puts every table and camera global back to its start-up value, for callers
 // that read more than one scene in a process (tests, the fuzzer).

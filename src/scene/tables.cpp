@@ -78,7 +78,14 @@ void zero(Vetor (&table)[N]) {
 }
 }  // namespace
 
+RowLines rowLines;
+
+long lineOfRow(const std::vector<long>& lines, int row) {
+    return row >= 0 && static_cast<std::size_t>(row) < lines.size() ? lines[row] : 0;
+}
+
 void resetScene() {
+    rowLines = RowLines{};
     set(eye, 0.0, 0.0, 0.0);
     zero(lightPosition);
     zero(lightColor);

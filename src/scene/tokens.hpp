@@ -107,6 +107,7 @@ private:
     bool startsLine(long at) const;
     bool endsLine(long at) const;
     std::string layoutHint();
+    void recordLines();
 
     std::string text_;
     std::FILE* in_;

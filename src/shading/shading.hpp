@@ -37,6 +37,46 @@ bool refractDirection(const Vetor& normal, const Vetor& direction, double ior, i
 // (0 for primary rays) that picks the refraction ratio.
 Vetor traceRay(const Vetor& origin, const Vetor& direction, int inside);
 
+// What a ray is, for an explanation: the primary ray of a pixel (or of a
+// cell of its grid), a mirror ray, a refracted ray, or the mirror ray that
+// total internal reflection traces instead of a refracted one.
+enum class RayKind { Primary, Reflected, Refracted, TotalInternal };
+
+// One light's part in the shading of a hit point.
+struct LightPart {
+    int light = 0;
+    double distance = 0.0;  // from the point to the light
+    Vec3 toward{};          // unit direction to the light
+    int blocker = -1;       // the nearest object on the half-line towards it, or -1
+    bool reached = false;   // no blocker, or a transparent one
+    double attenuation = 0.0;
+    double nl = 0.0, nh = 0.0;   // N.L and N.H; each lights only above MIN_LIGHT_COSINE
+    Vec3 diffuse{}, specular{};  // the terms added (zero where not lit)
+};
+
+// Told by the tracer, as it works, everything it computes for a ray: what
+// the ray met, each term of the sum, and the rays it spawned (told in turn,
+// between weights() and returned()). An explanation of a pixel is built from
+// it, so it cannot disagree with the render.
+class TraceRecorder {
+public:
+    virtual ~TraceRecorder() = default;
+    virtual void ray(RayKind kind, int depth, const Vec3& origin, const Vec3& direction,
+                     int inside) = 0;
+    virtual void missed(const Vec3& background) = 0;
+    // A hit: the object, the distance, the point and the normal as used.
+    virtual void hit(int object, double t, const Vec3& point, const Vec3& normal) = 0;
+    virtual void depthLimit() = 0;  // the hit is not shaded: black
+    virtual void surface(const Vec3& pigment, const Vec3& ambient) = 0;
+    virtual void light(const LightPart& part) = 0;
+    virtual void weights(double reflection, double transmission) = 0;
+    virtual void returned(const Vec3& color) = 0;
+};
+
+// traceRay, with every step told to `recorder`; the ray's kind is its own.
+Vec3 traceRay(TraceRecorder& recorder, const Vec3& origin, const Vec3& direction, int inside,
+              RayKind kind);
+
 // The same functions on plain values, with the same arithmetic: what the
 // render loop and the recursion use (the Vetor forms convert and call them).
 Vec3 evalPigment(const Vec3& point, int object);

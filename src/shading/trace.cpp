@@ -43,78 +43,137 @@ bool isLit(const Vec3& point, const Vec3& towardLight) {
 
 namespace {
 
+// The recorder of a plain render: every call vanishes when inlined, so the
+// render pays nothing for explanations.
+struct Unrecorded {
+    void ray(RayKind, int, const Vec3&, const Vec3&, int) {}
+    void missed(const Vec3&) {}
+    void hit(int, double, const Vec3&, const Vec3&) {}
+    void depthLimit() {}
+    void surface(const Vec3&, const Vec3&) {}
+    void light(const LightPart&) {}
+    void weights(double, double) {}
+    void returned(const Vec3&) {}
+};
+
 // Diffuse and specular light of lights 1 .. lightCount - 1 that reach p,
-// added to s light by light.
-void addPointLights(Vec3& s, const Vec3& p, const Vec3& direction, const Vec3& n, const Vec3& cp,
-                    int f) {
+// added to s light by light (each term formed, then added: the same
+// operations as adding it in place).
+template <class Recorder>
+void addPointLights(Recorder& recorder, Vec3& s, const Vec3& p, const Vec3& direction,
+                    const Vec3& n, const Vec3& cp, int f) {
     const double kd = finishDiffuse[f];
     const double ks = finishSpecular[f];
     const double shininess = finishShininess[f];
     for (int i = 1; i < lightCount; ++i) {
+        LightPart part;
+        part.light = i;
         // The unit vector towards the light serves the shadow test and the
         // shading alike.
         Vec3 l = subtract(plain(lightPosition[i]), p);
-        const double d = length(l);
+        part.distance = length(l);
         normalize(l);
-        if (!isLit(p, l)) continue;
-        Vec3 h = subtract(l, direction);
-        normalize(h);
-        const Vetor& a = lightAttenuation[i];
-        const double att = 1 / ((a[1] * d + a[0]) + (a[2] * d) * d);
-        const Vec3 li = scale(att, plain(lightColor[i]));
-        const double nl = dot(n, l);
-        if (nl > MIN_LIGHT_COSINE)
-            for (int k = 0; k < 3; ++k) s[k] = nl * ((li[k] * kd) * cp[k]) + s[k];
-        const double nh = dot(n, h);
-        if (nh > MIN_LIGHT_COSINE) {
-            const double highlight = std::pow(nh, shininess);
-            for (int k = 0; k < 3; ++k) s[k] = highlight * (li[k] * ks) + s[k];
+        part.toward = l;
+        ++traceCounts.shadow;
+        part.blocker = nearestObject(p, l);
+        part.reached =
+            part.blocker < 0 || finishTransmission[objectFinish[part.blocker]] > MIN_COEFFICIENT;
+        if (part.reached) {
+            Vec3 h = subtract(l, direction);
+            normalize(h);
+            const Vetor& a = lightAttenuation[i];
+            const double d = part.distance;
+            part.attenuation = 1 / ((a[1] * d + a[0]) + (a[2] * d) * d);
+            const Vec3 li = scale(part.attenuation, plain(lightColor[i]));
+            part.nl = dot(n, l);
+            if (part.nl > MIN_LIGHT_COSINE)
+                for (int k = 0; k < 3; ++k) {
+                    part.diffuse[k] = part.nl * ((li[k] * kd) * cp[k]);
+                    s[k] = part.diffuse[k] + s[k];
+                }
+            part.nh = dot(n, h);
+            if (part.nh > MIN_LIGHT_COSINE) {
+                const double highlight = std::pow(part.nh, shininess);
+                for (int k = 0; k < 3; ++k) {
+                    part.specular[k] = highlight * (li[k] * ks);
+                    s[k] = part.specular[k] + s[k];
+                }
+            }
         }
+        recorder.light(part);
     }
+}
+
+template <class Recorder>
+Vec3 trace(Recorder& recorder, const Vec3& origin, const Vec3& direction, int inside,
+           RayKind kind) {
+    recorder.ray(kind, traceDepth, origin, direction, inside);
+    Vec3 s{{0.0, 0.0, 0.0}};
+    int hitIndex;
+    Vec3 n;
+    const double t = intersectScene(origin, direction, hitIndex, n);
+    if (t == NO_HIT) {
+        recorder.missed(plain(backgroundColor));
+        return plain(backgroundColor);
+    }
+    // No offset along the normal: the least hit distance alone keeps
+    // secondary and shadow rays from finding this surface again.
+    const Vec3 p = add(origin, scale(t, direction));
+    recorder.hit(hitIndex, t, p, n);
+    if (traceDepth >= MAX_TRACE_DEPTH) {
+        recorder.depthLimit();
+        return s;
+    }
+
+    const int f = objectFinish[hitIndex];
+    const Vec3 cp = evalPigment(p, hitIndex);
+    const double ka = finishAmbient[f];
+    for (int k = 0; k < 3; ++k) s[k] = (ka * lightColor[0][k]) * cp[k];
+    recorder.surface(cp, s);
+    addPointLights(recorder, s, p, direction, n, cp, f);
+
+    const double kr = finishReflection[f];
+    const double kt = finishTransmission[f];
+    const bool refracts = objectType[hitIndex] == ObjectType::Sphere && kt > MIN_COEFFICIENT;
+    recorder.weights(kr > MIN_COEFFICIENT ? kr : 0.0, refracts ? kt : 0.0);
+    if (kr > MIN_COEFFICIENT) {
+        ++traceDepth;
+        ++traceCounts.reflected;
+        const Vec3 cr =
+            trace(recorder, p, mirrorDirection(n, direction), inside, RayKind::Reflected);
+        addWeighted(s, kr, cr);
+        --traceDepth;
+    }
+
+    if (refracts) {
+        ++traceDepth;
+        ++traceCounts.refracted;  // total internal reflection included
+        Vec3 transmitted;
+        if (refractDirection(n, direction, finishIor[f], inside, transmitted)) {
+            addWeighted(s, kt,
+                        trace(recorder, p, transmitted, inside == 0 ? 1 : 0, RayKind::Refracted));
+        } else {
+            // Total internal reflection, weighted by the transmission.
+            addWeighted(
+                s, kt,
+                trace(recorder, p, mirrorDirection(n, direction), inside, RayKind::TotalInternal));
+        }
+        --traceDepth;
+    }
+    recorder.returned(s);
+    return s;
 }
 
 }  // namespace
 
 Vec3 traceRay(const Vec3& origin, const Vec3& direction, int inside) {
-    Vec3 s{{0.0, 0.0, 0.0}};
-    int hitIndex;
-    Vec3 n;
-    const double t = intersectScene(origin, direction, hitIndex, n);
-    if (t == NO_HIT) return plain(backgroundColor);
-    if (traceDepth >= MAX_TRACE_DEPTH) return s;
+    Unrecorded none;
+    return trace(none, origin, direction, inside, RayKind::Primary);
+}
 
-    const int f = objectFinish[hitIndex];
-    // No offset along the normal: the least hit distance alone keeps
-    // secondary and shadow rays from finding this surface again.
-    const Vec3 p = add(origin, scale(t, direction));
-    const Vec3 cp = evalPigment(p, hitIndex);
-    const double ka = finishAmbient[f];
-    for (int k = 0; k < 3; ++k) s[k] = (ka * lightColor[0][k]) * cp[k];
-    addPointLights(s, p, direction, n, cp, f);
-
-    const double kr = finishReflection[f];
-    if (kr > MIN_COEFFICIENT) {
-        ++traceDepth;
-        ++traceCounts.reflected;
-        const Vec3 cr = traceRay(p, mirrorDirection(n, direction), inside);
-        addWeighted(s, kr, cr);
-        --traceDepth;
-    }
-
-    const double kt = finishTransmission[f];
-    if (objectType[hitIndex] == ObjectType::Sphere && kt > MIN_COEFFICIENT) {
-        ++traceDepth;
-        ++traceCounts.refracted;  // total internal reflection included
-        Vec3 transmitted;
-        if (refractDirection(n, direction, finishIor[f], inside, transmitted)) {
-            addWeighted(s, kt, traceRay(p, transmitted, inside == 0 ? 1 : 0));
-        } else {
-            // Total internal reflection, weighted by the transmission.
-            addWeighted(s, kt, traceRay(p, mirrorDirection(n, direction), inside));
-        }
-        --traceDepth;
-    }
-    return s;
+Vec3 traceRay(TraceRecorder& recorder, const Vec3& origin, const Vec3& direction, int inside,
+              RayKind kind) {
+    return trace(recorder, origin, direction, inside, kind);
 }
 
 // The Vetor forms: conversions around the plain ones.

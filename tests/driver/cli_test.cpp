@@ -131,7 +131,10 @@ TEST(CommandLine, HelpVersionAndOptionForms) {
                  {{"--", dashed}, {}},
                  {{example()}, {"-t", "2", "--quiet"}},
                  {{"-q", example()}, {"--threads=3"}},
-                 {{example()}, {"--", }}};
+                 {{example()},
+                  {
+                      "--",
+                  }}};
     std::string first;
     for (const auto& form : forms) {
         std::vector<std::string> args = form.before;
@@ -174,7 +177,8 @@ TEST(CommandLine, OptionsWithoutEffectAreSaid) {
         EXPECT_EQ(run.err, row.err);
     }
     // An image named like an option, in a four-word call.
-    const test::RunResult run = runFotolume({example(), "-q", "4", "3"}, "cd '" + dir.path("") + "';");
+    const test::RunResult run =
+        runFotolume({example(), "-q", "4", "3"}, "cd '" + dir.path("") + "';");
     EXPECT_EQ(run.status, EXIT_OK) << run.err;
     EXPECT_EQ(test::readFile(dir.path("-q")).size(), 11u + 4 * 3 * 3);
 }

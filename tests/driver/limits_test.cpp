@@ -83,10 +83,10 @@ TEST(CommandLine, SmallStacksSuffice) {
     test::TempDir dir;
     for (const char* scene : {"bench/scenes/recursion.txt", "bench/scenes/mesh.txt"}) {
         for (const char* threads : {"1", "3"}) {
-            const test::RunResult run = runFotolume({"-t", threads, "--samples", "3",
-                                                     test::sourcePath(scene), dir.path("out.png"),
-                                                     "64", "48"},
-                                                    "ulimit -s 32;");
+            const test::RunResult run =
+                runFotolume({"-t", threads, "--samples", "3", test::sourcePath(scene),
+                             dir.path("out.png"), "64", "48"},
+                            "ulimit -s 32;");
             EXPECT_EQ(run.status, EXIT_OK) << scene << " " << run.err;
             EXPECT_EQ(run.err, "");
         }

@@ -1,0 +1,19 @@
+// Explaining a pixel: the tree of rays behind it, with every number the
+// render used for it, as text for people or JSON for programs.
+#pragma once
+
+#include <cstdio>
+
+#include "image/image.hpp"
+
+namespace fotolume {
+
+enum class ExplainFormat { Text, Json };
+
+// Traces pixel column `col`, row `row` of the current scene and image size
+// as a render of `frame` does (the frame's region is not used) and prints
+// what happened to `out`; `bytes` gets the pixel's bytes, the render's own.
+void explainPixelTo(std::FILE* out, const Frame& frame, long long col, long long row,
+                    ExplainFormat format, unsigned char bytes[3]);
+
+}  // namespace fotolume
