@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "driver/help.hpp"
 #include "explain/explain.hpp"
 #include "image/image.hpp"
 #include "scene/scene.hpp"
@@ -21,83 +22,10 @@
 #ifndef FOTOLUME_VERSION
 #define FOTOLUME_VERSION "unknown"
 #endif
-#ifndef FOTOLUME_DOC_DIR
-#define FOTOLUME_DOC_DIR "/usr/local/share/doc/fotolume"
-#endif
 
 namespace fotolume {
 
 namespace {
-
-void printUsage() {
-    std::printf(
-        "      PARAMETROS INCORRETOS\nUSO CORRETO: fotolume entrada saida.ppm largura altura");
-    std::fflush(stdout);
-}
-
-void printHelp() {
-    std::printf(
-        "Usage: fotolume [OPTION]... SCENE IMAGE WIDTH HEIGHT\n"
-        "  or:  fotolume --check SCENE\n"
-        "  or:  fotolume --explain X,Y [OPTION]... SCENE WIDTH HEIGHT\n"
-        "Render the scene file SCENE into IMAGE, an image of WIDTH x HEIGHT pixels: PNG\n"
-        "when its name ends in .png, binary PPM otherwise. SCENE may be - for standard\n"
-        "input, IMAGE - for standard output (PPM unless --format png). An existing IMAGE\n"
-        "is replaced only once the new image is complete.\n"
-        "\n"
-        "Options:\n"
-        "  -t, --threads N       trace on N threads (default: one per CPU, here %d)\n"
-        "      --format F        write F, ppm or png, whatever IMAGE's name says\n"
-        "      --samples N       anti-aliasing: a pixel on an edge is the mean of an\n"
-        "                        N x N grid of rays (1 to %d; default 1, one ray a\n"
-        "                        pixel); costs up to N x N times the rays\n"
-        "      --aa-threshold T  a pixel whose colour differs from a neighbour's by\n"
-        "                        more than T is considered for its grid (0 to 1,\n"
-        "                        default %g); 0: every pixel gets its grid\n"
-        "      --region L,T,W,H  trace only the W x H pixels from column L, row T of\n"
-        "                        the image (0-based) and write them as an image of\n"
-        "                        that size, the same pixels as the full image's\n"
-        "  -q, --quiet           no progress line, even on a terminal\n"
-        "      --stats           after the render, say where its time went: seconds\n"
-        "                        of each phase, rays by kind, boxes and objects\n"
-        "                        tested, rays a second\n"
-        "      --check           read and check SCENE only: print what a render would\n"
-        "                        say about it, trace nothing, write no file; status 0\n"
-        "                        when there is no warning, 1 otherwise\n"
-        "      --explain X,Y     trace only pixel column X, row Y of the WIDTH x HEIGHT\n"
-        "                        image and print the tree of rays behind it: what each\n"
-        "                        ray met, every light and term, the bytes; no file\n"
-        "      --explain-format F  text (default) or json\n"
-        "  -h, --help            print this help and exit\n"
-        "      --version         print the version and exit\n"
-        "\n"
-        "Exit status:\n"
-        "  0  the image was written\n"
-        "  1  the scene could not be read or was refused, the image could not be written,\n"
-        "     or memory ran out; with --check, also a scene with warnings\n"
-        "  2  a wrong command line, image size or region\n"
-        "\n"
-        "The scene file format: %s/scene-format.md,\n"
-        "and 'man fotolume'.\n",
-        availableCpus(), MAX_GRID, DEFAULT_AA_THRESHOLD, FOTOLUME_DOC_DIR);
-}
-
-// The text asked for must really arrive: a full disk or a closed pipe is
-// an error, as for any other output.
-int finishText() {
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return EXIT_OK;
-    const int error = errno;
-    std::fprintf(stderr, "fotolume: write error: %s\n", std::strerror(error));
-    return EXIT_FAILURE_INPUT;
-}
-
-int usageError(const std::string& problem) {
-    printUsage();
-    std::fprintf(stderr, "\n");
-    if (!problem.empty()) std::fprintf(stderr, "fotolume: %s\n", problem.c_str());
-    std::fprintf(stderr, "Try 'fotolume --help' for more information.\n");
-    return EXIT_USAGE;
-}
 
 std::string lowerEnding(const std::string& image) {
     const std::size_t dot = image.rfind('.');
