@@ -22,20 +22,24 @@ void buildScene(Kind kind) {
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<double> where(-10, 10), size(0.3, 1.0);
     lightCount = 2;
+    growLights(lightCount);
     set(lightColor[0], 0.2, 0.2, 0.2);
     set(lightPosition[1], 5, 20, 10);
     set(lightColor[1], 1, 1, 1);
     set(lightAttenuation[1], 1, 0, 0);
     pigmentCount = 1;
+    growPigments(pigmentCount);
     pigmentType[0] = PigmentType::Solid;
     set(pigmentColor1[0], 0.8, 0.3, 0.2);
     finishCount = 1;
+    growFinishes(finishCount);
     finishAmbient[0] = 1;
     finishDiffuse[0] = 0.7;
     finishSpecular[0] = 0.3;
     finishShininess[0] = 20;
     finishIor[0] = 1;
     objectCount = 150;
+    growObjects(objectCount);
     for (int i = 0; i < objectCount; ++i) {
         const Vetor c(where(rng), where(rng), where(rng) - 20);
         objectPointA[i] = c;

@@ -125,8 +125,9 @@ bool imageSize(const char* widthText, const char* heightText, long long& width, 
 void warnIneffective(const CommandLine& line) {
     for (const std::string& option : line.given) {
         const bool renderOnly = option != "samples" && option != "aa-threshold" &&
-                                option != "explain" && option != "explain-format";
-        if (line.check)
+                                option != "explain" && option != "explain-format" &&
+                                option != "scene-limit";
+        if (line.check && option != "scene-limit")
             std::fprintf(stderr, "fotolume: warning: --%s has no effect with --check\n",
                          option.c_str());
         else if (line.explain && renderOnly)
@@ -182,6 +183,7 @@ int explainCommand(const CommandLine& line) {
 int runFotolume(int argc, char** argv) {
     const CommandLine line = parseCommandLine(argc, argv);
     if (!line.bad.empty()) return usageError(line.bad);
+    sceneLimitMib = line.sceneLimitMib > 0 ? line.sceneLimitMib : DEFAULT_SCENE_LIMIT_MIB;
     if (line.help || line.version) {
         if (line.help)
             printHelp();

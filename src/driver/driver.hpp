@@ -35,6 +35,7 @@ struct CommandLine {
     FormatChoice format = FormatChoice::ByName;
     int samples = 1;
     double aaThreshold = -1.0;        // below 0: the default
+    long long sceneLimitMib = 0;      // 0: the default
     bool explain = false;             // explain one pixel instead of rendering
     long long explainAt[2] = {0, 0};  // its column and row
     bool explainJson = false;         // --explain-format json

@@ -9,6 +9,7 @@
 
 #include "driver/driver.hpp"
 #include "image/image.hpp"
+#include "scene/scene.hpp"
 
 #ifndef FOTOLUME_DOC_DIR
 #define FOTOLUME_DOC_DIR "/usr/local/share/doc/fotolume"
@@ -55,6 +56,7 @@ void printHelp() {
         "                        image and print the tree of rays behind it: what each\n"
         "                        ray met, every light and term, the bytes; no file\n"
         "      --explain-format F  text (default) or json\n"
+        "      --scene-limit MIB read scenes of at most MIB MiB (default %lld)\n"
         "  -h, --help            print this help and exit\n"
         "      --version         print the version and exit\n"
         "\n"
@@ -66,7 +68,7 @@ void printHelp() {
         "\n"
         "The scene file format: %s/scene-format.md,\n"
         "and 'man fotolume'.\n",
-        availableCpus(), MAX_GRID, DEFAULT_AA_THRESHOLD, FOTOLUME_DOC_DIR);
+        availableCpus(), MAX_GRID, DEFAULT_AA_THRESHOLD, DEFAULT_SCENE_LIMIT_MIB, FOTOLUME_DOC_DIR);
 }
 
 // The text asked for must really arrive: a full disk or a closed pipe is

@@ -99,6 +99,11 @@ std::string takeValue(const std::string& option, const std::string& value, Comma
         if (line.aaThreshold >= 0.0) return "";
         return "the anti-aliasing threshold must be a number from 0 to 1, not " + quoted;
     }
+    if (option == "scene-limit") {
+        line.sceneLimitMib = parseWhole(value, 1, 1LL << 24);
+        if (line.sceneLimitMib > 0) return "";
+        return "the scene limit must be a whole number of MiB from 1 to 16777216, not " + quoted;
+    }
     if (option == "explain") {
         const std::size_t comma = value.find(',');
         line.explain = true;
@@ -132,8 +137,8 @@ std::string takeValue(const std::string& option, const std::string& value, Comma
 // The long name of an option that takes a value, or "".
 std::string valueOption(const std::string& word) {
     if (word == "-t") return "threads";
-    static const char* const names[] = {"threads", "samples", "aa-threshold",  "format",
-                                        "region",  "explain", "explain-format"};
+    static const char* const names[] = {"threads", "samples", "aa-threshold",   "format",
+                                        "region",  "explain", "explain-format", "scene-limit"};
     for (const char* name : names)
         if (word == std::string("--") + name) return name;
     return "";

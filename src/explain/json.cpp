@@ -64,7 +64,7 @@ std::string ray(const Explanation& e, int index) {
     if (node.shaded) {
         const int pigment = objectPigment[object];
         text += ",\"pigment\":{\"pigment\":" + std::to_string(pigment) + ",\"type\":\"" +
-                pigmentKind[pigment] +
+                pigmentKind[pigment].text +
                 "\",\"line\":" + std::to_string(lineOfRow(rowLines.pigments, pigment)) +
                 ",\"color\":" + array(node.pigment) + "}" +
                 ",\"finish\":" + row("finish", objectFinish[object], rowLines.finishes) +

@@ -93,7 +93,7 @@ public:
     void surface(int at, const RayNode& node) {
         const int pigment = objectPigment[node.object];
         const int f = objectFinish[node.object];
-        say(at, rowName("pigment", pigment, rowLines.pigments) + ", " + pigmentKind[pigment] +
+        say(at, rowName("pigment", pigment, rowLines.pigments) + ", " + pigmentKind[pigment].text +
                     ": colour " + triple(node.pigment));
         say(at, "ambient: " + rowName("finish", f, rowLines.finishes) + " ambient " +
                     number(finishAmbient[f]) + ", light 0 colour " + triple(plain(lightColor[0])));

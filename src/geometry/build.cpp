@@ -120,7 +120,7 @@ void fillLanes() {
 
 void buildAcceleration() {
     accel = Acceleration{};
-    const int count = std::max(0, std::min(objectCount, MAX_OBJECTS));
+    const int count = std::max(0, std::min(objectCount, static_cast<int>(objectType.size())));
     accel.shapes.resize(count);
     std::vector<Item> items;
     double extent = 1.0;

@@ -167,7 +167,7 @@ void SceneReader::finish(bool refused) {
     if (refused) return;
     recordLines();
     int shown = 0;
-    for (int i = 0; i < objectCount && i < MAX_OBJECTS; ++i)
+    for (int i = 0; i < objectCount && i < static_cast<int>(objectType.size()); ++i)
         if (objectType[i] != ObjectType::Unknown) ++shown;
     if (shown == 0)
         warn(-1, "no objects were read, so the image will be only the background color");

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -16,24 +17,59 @@ namespace {
 const char* const XYZ[3] = {"x", "y", "z"};
 const char* const RGB[3] = {"red", "green", "blue"};
 
-bool countFits(SceneReader& reader, long before, int count, int capacity, const char* section) {
-    if (count <= capacity) return true;
-    if (reader.pastIntRange())
-        reader.error(before, "more than %d %s, but a scene holds at most %d", count, section,
-                     capacity);
-    else
-        reader.error(before, "%d %s, but a scene holds at most %d", count, section, capacity);
-    return false;
-}
+// A table's count and what it promises. The tables always hold the classic
+// number of rows, zero rows where the file has none; within that size a
+// section may end early. Past it a row gets its place when it is read, and
+// every counted row must be in the file.
+struct Section {
+    const char* plural;  // "lights"
+    int classic;
+    void (*grow)(int rows);
+    int count = 0;
+    long countAt = 0;  // where the count stands, for the refusal
+    bool promised() const { return count > classic; }
+};
 
-// A section's count: read, checked against the table's capacity.
-bool readCount(SceneReader& reader, int& count, int capacity, const char* section,
-               const char* name) {
-    const long before = reader.offset();
+// The count of a section; false (refused) when it is past the int range.
+bool readCount(SceneReader& reader, Section& section, int& count, const char* name) {
+    section.countAt = reader.offset();
     reader.beginRow();
     reader.integer(count, Field{name});
     reader.endRow(name);
-    return countFits(reader, before, count, capacity, section);
+    section.count = count;
+    if (reader.pastIntRange()) {
+        reader.error(section.countAt, "more than %d %s, but a table holds at most %d rows", count,
+                     section.plural, count);
+        return false;
+    }
+    // The classic rows are always there: light 0's colour, for one, is read
+    // whatever the count.
+    section.grow(section.promised() ? section.classic : std::max(count, section.classic));
+    return true;
+}
+
+bool refuseShortSection(SceneReader& reader, const Section& section, int complete) {
+    reader.error(section.countAt,
+                 "%d %s are counted here, but only %d complete rows follow (past %d %s, "
+                 "every counted row must be in the file)",
+                 section.count, section.plural, complete, section.classic, section.plural);
+    return false;
+}
+
+// Before row `row`: its place in the tables, or, past the classic size with
+// no text left, the refusal.
+bool rowAhead(SceneReader& reader, const Section& section, int row) {
+    if (!section.promised()) return true;
+    if (!reader.moreText(reader.offset())) return refuseShortSection(reader, section, row);
+    section.grow(row + 1);
+    return true;
+}
+
+// After row `row`: past the classic size, a value that did not convert (or
+// the end of the file) refuses the section.
+bool rowDone(SceneReader& reader, const Section& section, int row) {
+    if (!section.promised() || !reader.rowFailed()) return true;
+    return refuseShortSection(reader, section, row);
 }
 
 // A row's type word, matched once. A word of 10 or more characters is never
@@ -67,53 +103,64 @@ void readCamera(SceneReader& reader, Vetor& lookAt, Vetor& upVector, double& fie
 }
 
 bool readLights(SceneReader& reader) {
-    if (!readCount(reader, lightCount, MAX_LIGHTS, "lights", "the number of lights")) return false;
+    Section section{"lights", CLASSIC_LIGHTS, growLights};
+    if (!readCount(reader, section, lightCount, "the number of lights")) return false;
     for (int i = 0; i < lightCount; ++i) {
+        if (!rowAhead(reader, section, i)) return false;
         reader.beginRow();
         reader.vector(lightPosition[i], XYZ, Field{"position", "light", i});
         reader.vector(lightColor[i], RGB, Field{"color", "light", i});
         reader.vector(lightAttenuation[i], XYZ, Field{"attenuation", "light", i});
         reader.endRow("light", i);
+        if (!rowDone(reader, section, i)) return false;
     }
     return true;
 }
 
+void readPigmentValues(SceneReader& reader, int i) {
+    const char* kind = pigmentKind[i];
+    switch (pigmentType[i]) {
+    case PigmentType::Solid:
+        reader.vector(pigmentColor1[i], RGB, Field{"color", "pigment", i, kind});
+        break;
+    case PigmentType::Checker:
+        reader.vector(pigmentColor1[i], RGB, Field{"first color", "pigment", i, kind});
+        reader.vector(pigmentColor2[i], RGB, Field{"second color", "pigment", i, kind});
+        reader.real(pigmentSize[i], Field{"the cell size", "pigment", i, kind});
+        break;
+    case PigmentType::Gradient:
+        reader.vector(pigmentOrigin[i], XYZ, Field{"origin", "pigment", i, kind});
+        reader.vector(pigmentDirection[i], XYZ, Field{"direction", "pigment", i, kind});
+        reader.vector(pigmentColor1[i], RGB, Field{"first color", "pigment", i, kind});
+        reader.vector(pigmentColor2[i], RGB, Field{"second color", "pigment", i, kind});
+        break;
+    case PigmentType::Unknown:
+        break;
+    }
+}
+
 bool readPigments(SceneReader& reader) {
-    if (!readCount(reader, pigmentCount, MAX_PIGMENTS, "pigments", "the number of pigments"))
-        return false;
+    Section section{"pigments", CLASSIC_PIGMENTS, growPigments};
+    if (!readCount(reader, section, pigmentCount, "the number of pigments")) return false;
     for (int i = 0; i < pigmentCount; ++i) {
+        if (!rowAhead(reader, section, i)) return false;
         reader.beginRow();
         const bool found =
             readTypeWord(reader, pigmentKind[i], pigmentType[i], pigmentTypeOf, "pigment", i);
-        const char* kind = pigmentKind[i];
-        switch (pigmentType[i]) {
-        case PigmentType::Solid:
-            reader.vector(pigmentColor1[i], RGB, Field{"color", "pigment", i, kind});
-            break;
-        case PigmentType::Checker:
-            reader.vector(pigmentColor1[i], RGB, Field{"first color", "pigment", i, kind});
-            reader.vector(pigmentColor2[i], RGB, Field{"second color", "pigment", i, kind});
-            reader.real(pigmentSize[i], Field{"the cell size", "pigment", i, kind});
-            break;
-        case PigmentType::Gradient:
-            reader.vector(pigmentOrigin[i], XYZ, Field{"origin", "pigment", i, kind});
-            reader.vector(pigmentDirection[i], XYZ, Field{"direction", "pigment", i, kind});
-            reader.vector(pigmentColor1[i], RGB, Field{"first color", "pigment", i, kind});
-            reader.vector(pigmentColor2[i], RGB, Field{"second color", "pigment", i, kind});
-            break;
-        case PigmentType::Unknown:
-            if (found) reader.unknownWord("pigment", i, "solid, checker or gradient");
-            break;
-        }
+        if (found && pigmentType[i] == PigmentType::Unknown)
+            reader.unknownWord("pigment", i, "solid, checker or gradient");
+        readPigmentValues(reader, i);
         reader.endRow("pigment", i);
+        if (!rowDone(reader, section, i)) return false;
     }
     return true;
 }
 
 bool readFinishes(SceneReader& reader) {
-    if (!readCount(reader, finishCount, MAX_FINISHES, "finishes", "the number of finishes"))
-        return false;
+    Section section{"finishes", CLASSIC_FINISHES, growFinishes};
+    if (!readCount(reader, section, finishCount, "the number of finishes")) return false;
     for (int i = 0; i < finishCount; ++i) {
+        if (!rowAhead(reader, section, i)) return false;
         reader.beginRow();
         reader.real(finishAmbient[i], Field{"ambient", "finish", i});
         reader.real(finishDiffuse[i], Field{"diffuse", "finish", i});
@@ -123,6 +170,7 @@ bool readFinishes(SceneReader& reader) {
         reader.real(finishTransmission[i], Field{"transmission", "finish", i});
         reader.real(finishIor[i], Field{"ior", "finish", i});
         reader.endRow("finish", i);
+        if (!rowDone(reader, section, i)) return false;
     }
     return true;
 }
@@ -143,12 +191,35 @@ bool readRowNumber(SceneReader& reader, int& number, int object, const char* tab
     return false;
 }
 
+void readObjectValues(SceneReader& reader, int i) {
+    const char* kind = objectKind[i];
+    switch (objectType[i]) {
+    case ObjectType::Sphere:
+        reader.vector(objectPointA[i], XYZ, Field{"centre", "object", i, kind});
+        reader.real(objectRadius[i], Field{"the radius", "object", i, kind});
+        break;
+    case ObjectType::Triangle:
+        reader.vector(objectPointA[i], XYZ, Field{"first vertex", "object", i, kind});
+        reader.vector(objectPointB[i], XYZ, Field{"second vertex", "object", i, kind});
+        reader.vector(objectPointC[i], XYZ, Field{"third vertex", "object", i, kind});
+        break;
+    case ObjectType::Disc:
+        reader.vector(objectPointA[i], XYZ, Field{"centre", "object", i, kind});
+        reader.real(objectRadius[i], Field{"the radius", "object", i, kind});
+        reader.vector(objectPointB[i], XYZ, Field{"normal", "object", i, kind});
+        break;
+    case ObjectType::Unknown:
+        break;
+    }
+}
+
 bool readObjects(SceneReader& reader) {
     const long countAt = reader.offset();
-    if (!readCount(reader, objectCount, MAX_OBJECTS, "objects", "the number of objects"))
-        return false;
+    Section section{"objects", CLASSIC_OBJECTS, growObjects};
+    if (!readCount(reader, section, objectCount, "the number of objects")) return false;
     std::vector<long> starts;
     for (int i = 0; i < objectCount; ++i) {
+        if (!rowAhead(reader, section, i)) return false;
         reader.beginRow();
         starts.push_back(reader.offset());
         if (!readRowNumber(reader, objectPigment[i], i, "pigment", "pigments", pigmentCount) ||
@@ -156,27 +227,11 @@ bool readObjects(SceneReader& reader) {
             return false;
         const bool found =
             readTypeWord(reader, objectKind[i], objectType[i], objectTypeOf, "object", i);
-        const char* kind = objectKind[i];
-        switch (objectType[i]) {
-        case ObjectType::Sphere:
-            reader.vector(objectPointA[i], XYZ, Field{"centre", "object", i, kind});
-            reader.real(objectRadius[i], Field{"the radius", "object", i, kind});
-            break;
-        case ObjectType::Triangle:
-            reader.vector(objectPointA[i], XYZ, Field{"first vertex", "object", i, kind});
-            reader.vector(objectPointB[i], XYZ, Field{"second vertex", "object", i, kind});
-            reader.vector(objectPointC[i], XYZ, Field{"third vertex", "object", i, kind});
-            break;
-        case ObjectType::Disc:
-            reader.vector(objectPointA[i], XYZ, Field{"centre", "object", i, kind});
-            reader.real(objectRadius[i], Field{"the radius", "object", i, kind});
-            reader.vector(objectPointB[i], XYZ, Field{"normal", "object", i, kind});
-            break;
-        case ObjectType::Unknown:
-            if (found) reader.unknownWord("object", i, "sphere, triangle or disc");
-            break;
-        }
+        if (found && objectType[i] == ObjectType::Unknown)
+            reader.unknownWord("object", i, "sphere, triangle or disc");
+        readObjectValues(reader, i);
         reader.endRow("object", i);
+        if (!rowDone(reader, section, i)) return false;
     }
     checkObjects(reader, starts);
     checkTrailingText(reader, countAt, objectCount);
@@ -225,18 +280,19 @@ ReadStatus readContent(SceneReader& reader, const char* fileName, std::FILE* dia
                                                                        : ReadStatus::Refused;
 }
 
-// The whole scene text, at most MAX_SCENE_BYTES of it, from a file or a
+// The whole scene text, at most sceneLimitMib of it, from a file or a
 // stream alike; reading stops as soon as the bound is passed, so a huge,
 // sparse, growing or endless source costs no more than the bound.
 bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::string& text) {
     std::vector<char> buffer(65536);  // not on the stack: small stacks must do
+    const std::size_t limit = static_cast<std::size_t>(sceneLimitMib) << 20;
     std::size_t got;
     while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
-        if (text.size() + got > MAX_SCENE_BYTES) {
+        if (text.size() + got > limit) {
             std::fprintf(diagnostics,
-                         "%s: error: the scene is larger than %zu MiB, more than any scene needs; "
-                         "nothing was read\n",
-                         printable(fileName).c_str(), MAX_SCENE_BYTES >> 20);
+                         "%s: error: the scene is larger than %lld MiB, the most that is read "
+                         "(--scene-limit MIB raises it); nothing was read\n",
+                         printable(fileName).c_str(), sceneLimitMib);
             return false;
         }
         text.append(buffer.data(), got);

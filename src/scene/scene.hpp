@@ -1,4 +1,4 @@
-// Scene description: the global fixed-capacity tables, the scene file
+// Scene description: the global tables, the scene file
 // reader and the camera set-up that ends reading.
 #pragma once
 
@@ -15,11 +15,24 @@ namespace fotolume {
 // size (and so every ray) and the gradient's blend depend on it.
 constexpr double PI_TEN_DIGITS = 3.1415926536;
 
-constexpr int MAX_LIGHTS = 10;
-constexpr int MAX_PIGMENTS = 20;
-constexpr int MAX_FINISHES = 50;
-constexpr int MAX_OBJECTS = 200;
+// Within these counts a section may end early: the rows the file lacks are
+// zero rows, as scenes written for tables of these sizes expect. Past them
+// a count is a promise that every row follows, and a section the file does
+// not fill is refused. Either way the tables grow with the rows read.
+constexpr int CLASSIC_LIGHTS = 10;
+constexpr int CLASSIC_PIGMENTS = 20;
+constexpr int CLASSIC_FINISHES = 50;
+constexpr int CLASSIC_OBJECTS = 200;
 constexpr int KIND_SIZE = 10;  // a type word of at most 9 characters and its terminator
+
+// A type word as read: at most 9 characters and a terminator, usable where
+// the character array is.
+struct KindWord {
+    using Text = char[KIND_SIZE];
+    Text text = {};
+    operator Text&() { return text; }
+    operator const Text&() const { return text; }
+};
 
 // Type words matched once when the scene is read, so the inner loops never
 // compare strings; Unknown stands for any other word (or none).
@@ -46,30 +59,30 @@ extern Vetor backgroundColor;
 
 // Light table: row 0 is the ambient light (only its color is used).
 extern int lightCount;
-extern Vetor lightPosition[MAX_LIGHTS];
-extern Vetor lightColor[MAX_LIGHTS];
-extern Vetor lightAttenuation[MAX_LIGHTS];
+extern std::vector<Vetor> lightPosition;
+extern std::vector<Vetor> lightColor;
+extern std::vector<Vetor> lightAttenuation;
 
 // Pigment table. solid uses color1; checker color1, color2 and size;
 // gradient origin, direction, color1 and color2.
 extern int pigmentCount;
-extern char pigmentKind[MAX_PIGMENTS][KIND_SIZE];
-extern PigmentType pigmentType[MAX_PIGMENTS];
-extern Vetor pigmentColor1[MAX_PIGMENTS];
-extern Vetor pigmentColor2[MAX_PIGMENTS];
-extern Vetor pigmentOrigin[MAX_PIGMENTS];
-extern Vetor pigmentDirection[MAX_PIGMENTS];
-extern double pigmentSize[MAX_PIGMENTS];
+extern std::vector<KindWord> pigmentKind;
+extern std::vector<PigmentType> pigmentType;
+extern std::vector<Vetor> pigmentColor1;
+extern std::vector<Vetor> pigmentColor2;
+extern std::vector<Vetor> pigmentOrigin;
+extern std::vector<Vetor> pigmentDirection;
+extern std::vector<double> pigmentSize;
 
 // Finish table, column by column in the order of the scene file.
 extern int finishCount;
-extern double finishAmbient[MAX_FINISHES];
-extern double finishDiffuse[MAX_FINISHES];
-extern double finishSpecular[MAX_FINISHES];
-extern double finishShininess[MAX_FINISHES];
-extern double finishReflection[MAX_FINISHES];
-extern double finishTransmission[MAX_FINISHES];
-extern double finishIor[MAX_FINISHES];
+extern std::vector<double> finishAmbient;
+extern std::vector<double> finishDiffuse;
+extern std::vector<double> finishSpecular;
+extern std::vector<double> finishShininess;
+extern std::vector<double> finishReflection;
+extern std::vector<double> finishTransmission;
+extern std::vector<double> finishIor;
 
 // Object table. The columns each kind uses (the others stay zero):
 //   sphere    pointA = centre, radius
@@ -77,14 +90,14 @@ extern double finishIor[MAX_FINISHES];
 //   disc      pointA = centre, radius, pointB = the normal (any length)
 // pigment and finish are row numbers in their tables, for every kind.
 extern int objectCount;
-extern int objectPigment[MAX_OBJECTS];
-extern int objectFinish[MAX_OBJECTS];
-extern char objectKind[MAX_OBJECTS][KIND_SIZE];
-extern ObjectType objectType[MAX_OBJECTS];
-extern Vetor objectPointA[MAX_OBJECTS];
-extern Vetor objectPointB[MAX_OBJECTS];
-extern Vetor objectPointC[MAX_OBJECTS];
-extern double objectRadius[MAX_OBJECTS];
+extern std::vector<int> objectPigment;
+extern std::vector<int> objectFinish;
+extern std::vector<KindWord> objectKind;
+extern std::vector<ObjectType> objectType;
+extern std::vector<Vetor> objectPointA;
+extern std::vector<Vetor> objectPointB;
+extern std::vector<Vetor> objectPointC;
+extern std::vector<double> objectRadius;
 
 // The line of the scene file where each row of each table starts, as the
 // reader found it (0 where it is not known: a row after a value that failed
@@ -94,6 +107,13 @@ struct RowLines {
 };
 extern RowLines rowLines;
 long lineOfRow(const std::vector<long>& lines, int row);
+
+// Grow every column of a table to at least `rows` rows; new rows are zero
+// rows (zero vectors and numbers, no type word).
+void growLights(int rows);
+void growPigments(int rows);
+void growFinishes(int rows);
+void growObjects(int rows);
 
 // Puts every table and camera global back to its start-up value, for callers
 // that read more than one scene in a process (tests, the fuzzer).
@@ -105,10 +125,11 @@ void resetScene();
 extern unsigned sceneVersion;
 void sceneChanged();
 
-// Largest scene accepted, from a file or a stream: far more than any
-// scene needs (the format holds a few thousand values), and a bound on the
-// time and memory reading can take.
-constexpr std::size_t MAX_SCENE_BYTES = std::size_t{64} << 20;
+// Largest scene text read, from a file or a stream, in MiB: room for a few
+// million objects, and a bound on the time and memory a runaway pipe or an
+// endless device can take. --scene-limit sets it.
+constexpr long long DEFAULT_SCENE_LIMIT_MIB = 1024;
+extern long long sceneLimitMib;
 
 // Text as a diagnostic prints it: bytes that are not printable ASCII
 // (escape sequences, line ends) as \xNN.

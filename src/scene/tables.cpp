@@ -7,16 +7,16 @@ namespace fotolume {
 // The vector globals are defined in the order they are constructed at
 // start-up (and destroyed in reverse at exit).
 Vetor eye;
-Vetor lightPosition[MAX_LIGHTS];
-Vetor lightColor[MAX_LIGHTS];
-Vetor lightAttenuation[MAX_LIGHTS];
-Vetor pigmentColor1[MAX_PIGMENTS];
-Vetor pigmentColor2[MAX_PIGMENTS];
-Vetor pigmentOrigin[MAX_PIGMENTS];
-Vetor pigmentDirection[MAX_PIGMENTS];
-Vetor objectPointA[MAX_OBJECTS];
-Vetor objectPointB[MAX_OBJECTS];
-Vetor objectPointC[MAX_OBJECTS];
+std::vector<Vetor> lightPosition;
+std::vector<Vetor> lightColor;
+std::vector<Vetor> lightAttenuation;
+std::vector<Vetor> pigmentColor1;
+std::vector<Vetor> pigmentColor2;
+std::vector<Vetor> pigmentOrigin;
+std::vector<Vetor> pigmentDirection;
+std::vector<Vetor> objectPointA;
+std::vector<Vetor> objectPointB;
+std::vector<Vetor> objectPointC;
 Vetor cameraRight;
 Vetor cameraUp;
 Vetor cameraBack;
@@ -37,25 +37,52 @@ void sceneChanged() {
 int lightCount = 0;
 
 int pigmentCount = 0;
-char pigmentKind[MAX_PIGMENTS][KIND_SIZE] = {};
-PigmentType pigmentType[MAX_PIGMENTS] = {};
-double pigmentSize[MAX_PIGMENTS] = {};
+std::vector<KindWord> pigmentKind;
+std::vector<PigmentType> pigmentType;
+std::vector<double> pigmentSize;
 
 int finishCount = 0;
-double finishAmbient[MAX_FINISHES] = {};
-double finishDiffuse[MAX_FINISHES] = {};
-double finishSpecular[MAX_FINISHES] = {};
-double finishShininess[MAX_FINISHES] = {};
-double finishReflection[MAX_FINISHES] = {};
-double finishTransmission[MAX_FINISHES] = {};
-double finishIor[MAX_FINISHES] = {};
+std::vector<double> finishAmbient;
+std::vector<double> finishDiffuse;
+std::vector<double> finishSpecular;
+std::vector<double> finishShininess;
+std::vector<double> finishReflection;
+std::vector<double> finishTransmission;
+std::vector<double> finishIor;
 
 int objectCount = 0;
-int objectPigment[MAX_OBJECTS] = {};
-int objectFinish[MAX_OBJECTS] = {};
-char objectKind[MAX_OBJECTS][KIND_SIZE] = {};
-ObjectType objectType[MAX_OBJECTS] = {};
-double objectRadius[MAX_OBJECTS] = {};
+std::vector<int> objectPigment;
+std::vector<int> objectFinish;
+std::vector<KindWord> objectKind;
+std::vector<ObjectType> objectType;
+std::vector<double> objectRadius;
+
+namespace {
+
+template <typename... Columns>
+void grow(int rows, Columns&... columns) {
+    const std::size_t size = rows > 0 ? static_cast<std::size_t>(rows) : 0;
+    ((columns.size() < size ? columns.resize(size) : void()), ...);
+}
+
+}  // namespace
+
+void growLights(int rows) { grow(rows, lightPosition, lightColor, lightAttenuation); }
+
+void growPigments(int rows) {
+    grow(rows, pigmentKind, pigmentType, pigmentSize, pigmentColor1, pigmentColor2, pigmentOrigin,
+         pigmentDirection);
+}
+
+void growFinishes(int rows) {
+    grow(rows, finishAmbient, finishDiffuse, finishSpecular, finishShininess, finishReflection,
+         finishTransmission, finishIor);
+}
+
+void growObjects(int rows) {
+    grow(rows, objectPigment, objectFinish, objectKind, objectType, objectRadius, objectPointA,
+         objectPointB, objectPointC);
+}
 
 PigmentType pigmentTypeOf(const char* word) {
     if (std::strcmp(word, "solid") == 0) return PigmentType::Solid;
@@ -71,14 +98,8 @@ ObjectType objectTypeOf(const char* word) {
     return ObjectType::Unknown;
 }
 
-namespace {
-template <int N>
-void zero(Vetor (&table)[N]) {
-    for (Vetor& v : table) set(v, 0.0, 0.0, 0.0);
-}
-}  // namespace
-
 RowLines rowLines;
+long long sceneLimitMib = DEFAULT_SCENE_LIMIT_MIB;
 
 long lineOfRow(const std::vector<long>& lines, int row) {
     return row >= 0 && static_cast<std::size_t>(row) < lines.size() ? lines[row] : 0;
@@ -87,16 +108,6 @@ long lineOfRow(const std::vector<long>& lines, int row) {
 void resetScene() {
     rowLines = RowLines{};
     set(eye, 0.0, 0.0, 0.0);
-    zero(lightPosition);
-    zero(lightColor);
-    zero(lightAttenuation);
-    zero(pigmentColor1);
-    zero(pigmentColor2);
-    zero(pigmentOrigin);
-    zero(pigmentDirection);
-    zero(objectPointA);
-    zero(objectPointB);
-    zero(objectPointC);
     set(cameraRight, 0.0, 0.0, 0.0);
     set(cameraUp, 0.0, 0.0, 0.0);
     set(cameraBack, 0.0, 0.0, 0.0);
@@ -106,21 +117,20 @@ void resetScene() {
     planeWidth = planeHeight = pixelSize = 0.0;
     traceDepth = 0;
     lightCount = pigmentCount = finishCount = objectCount = 0;
-    std::memset(pigmentKind, 0, sizeof pigmentKind);
-    std::memset(objectKind, 0, sizeof objectKind);
-    for (int i = 0; i < MAX_PIGMENTS; ++i) {
-        pigmentType[i] = PigmentType::Unknown;
-        pigmentSize[i] = 0.0;
-    }
-    for (int i = 0; i < MAX_FINISHES; ++i) {
-        finishAmbient[i] = finishDiffuse[i] = finishSpecular[i] = finishShininess[i] = 0.0;
-        finishReflection[i] = finishTransmission[i] = finishIor[i] = 0.0;
-    }
-    for (int i = 0; i < MAX_OBJECTS; ++i) {
-        objectPigment[i] = objectFinish[i] = 0;
-        objectType[i] = ObjectType::Unknown;
-        objectRadius[i] = 0.0;
-    }
+    for (auto* table :
+         {&lightPosition, &lightColor, &lightAttenuation, &pigmentColor1, &pigmentColor2,
+          &pigmentOrigin, &pigmentDirection, &objectPointA, &objectPointB, &objectPointC})
+        std::vector<Vetor>().swap(*table);
+    for (auto* table :
+         {&pigmentSize, &finishAmbient, &finishDiffuse, &finishSpecular, &finishShininess,
+          &finishReflection, &finishTransmission, &finishIor, &objectRadius})
+        std::vector<double>().swap(*table);
+    std::vector<KindWord>().swap(pigmentKind);
+    std::vector<KindWord>().swap(objectKind);
+    std::vector<PigmentType>().swap(pigmentType);
+    std::vector<ObjectType>().swap(objectType);
+    std::vector<int>().swap(objectPigment);
+    std::vector<int>().swap(objectFinish);
     sceneChanged();
 }
 

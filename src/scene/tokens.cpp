@@ -178,6 +178,7 @@ bool SceneReader::capped() {
 }
 
 void SceneReader::failed(int result, long before, const char* expected, const Field& field) {
+    rowFailed_ = true;
     if (result == EOF) {
         if (readError() || endReported_) return;
         endReported_ = true;
@@ -229,7 +230,10 @@ void SceneReader::flushStuck(bool byWord) {
              stuckText_.c_str(), reads);
 }
 
-void SceneReader::beginRow() { rowStart_ = firstNonBlank(offset()); }
+void SceneReader::beginRow() {
+    rowStart_ = firstNonBlank(offset());
+    rowFailed_ = false;
+}
 
 void SceneReader::endRow(const char* owner, int row) {
     if (!failedOnce_) rows_.push_back(Row{rowStart_, offset(), owner, row});

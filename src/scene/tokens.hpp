@@ -64,6 +64,9 @@ public:
     // Whether the last integer read lay outside the int range (it was
     // clamped to it).
     bool pastIntRange() const { return pastInt_; }
+    // Whether a value of the row begun last did not convert, or the file
+    // ended within it.
+    bool rowFailed() const { return rowFailed_; }
     // Whether a value failed to convert, a type word was unknown or the
     // file ended early: then the rest of the text is no sign of a count.
     bool wentWrong() const { return failedOnce_; }
@@ -140,6 +143,7 @@ private:
     int notes_ = 0;
     int notesDropped_ = 0;
     bool pastInt_ = false;  // the last integer read lay outside the int range
+    bool rowFailed_ = false;
     // The row (owner and number) whose value was last said not to be finite.
     const char* nonFiniteOwner_ = nullptr;
     int nonFiniteRow_ = -1;

@@ -76,17 +76,20 @@ TEST(BadInput, SceneContentTable) {
         {"empty file", "", kRefused, "error: the field of view must lie strictly between"},
         {"only white space", " \n\t\r\n   \n", kRefused, "file ends early"},
         {"binary bytes", binary, kRefused, "error:"},
-        {"11 lights", kCamera + "11", kRefused, "11 lights, but a scene holds at most 10"},
-        {"21 pigments", kCamera + "0 21", kRefused, "21 pigments, but a scene holds at most 20"},
-        {"51 finishes", kCamera + "0 0 51", kRefused, "51 finishes, but a scene holds at most 50"},
-        {"201 objects", kCamera + "0 0 0 201", kRefused,
-         "201 objects, but a scene holds at most 200"},
+        {"11 lights, no rows", kCamera + "11", kRefused,
+         ":2:1: error: 11 lights are counted here, but only 0 complete rows follow"},
+        {"21 pigments, no rows", kCamera + "0 21", kRefused,
+         ":2:3: error: 21 pigments are counted here, but only 0 complete rows follow"},
+        {"51 finishes, no rows", kCamera + "0 0 51", kRefused,
+         "51 finishes are counted here, but only 0 complete rows follow"},
+        {"201 objects, no rows", kCamera + "0 0 0 201", kRefused,
+         "201 objects are counted here, but only 0 complete rows follow"},
         {"huge count", kCamera + "99999999999999999999999", kRefused,
-         ":2:1: error: more than 2147483647 lights, but"},
+         ":2:1: error: more than 2147483647 lights, but a table holds at most 2147483647 rows"},
         {"a count one past the int range", kCamera + "0 2147483648", kRefused,
          ":2:3: error: more than 2147483647 pigments, but"},
         {"the largest int count", kCamera + "0 0 2147483647", kRefused,
-         ":2:5: error: 2147483647 finishes, but"},
+         ":2:5: error: 2147483647 finishes are counted here, but only 0 complete rows follow"},
         {"negative counts", kCamera + "-1 -5 -2147483648 -3", kRenders, ""},
         {"pigment out of range", kCamera + tables + "1 1 0 sphere 0 0 0 1", kRefused,
          "object 0 names pigment 1, but the file defines pigments 0 to 0 only"},
@@ -160,8 +163,9 @@ TEST(BadInput, FileTruncatedAnywhere) {
 }
 
 // Every source of a scene is bounded: a pipe, standard input and a regular
-// file read like a file (positions included) up to 64 MiB, and anything
-// longer is refused as soon as the bound is passed, without a temporary copy.
+// file read like a file (positions included) up to the limit (1024 MiB, or
+// --scene-limit's), and anything longer is refused as soon as the bound is
+// passed, without a temporary copy.
 TEST(BadInput, ScenesFromEverySourceAreBounded) {
     test::TempDir dir;
     const std::string scene = dir.write("scene.txt", "0 1 6 0 0 0 0 1 0 45 x");
@@ -179,7 +183,8 @@ TEST(BadInput, ScenesFromEverySourceAreBounded) {
     }
 
     const std::string tooLarge =
-        ": error: the scene is larger than 64 MiB, more than any scene needs; nothing was read\n";
+        ": error: the scene is larger than 64 MiB, the most that is read (--scene-limit MIB "
+        "raises it); nothing was read\n";
     const struct {
         const char* name;
         const char* prefix;
@@ -193,19 +198,27 @@ TEST(BadInput, ScenesFromEverySourceAreBounded) {
     for (const auto& row : endless) {
         SCOPED_TRACE(row.name);
         std::remove(out.c_str());
-        const test::RunResult run =
-            test::runFotolume({row.source, out, "8", "6"}, row.prefix, row.feed);
+        const test::RunResult run = test::runFotolume(
+            {"--scene-limit", "64", row.source, out, "8", "6"}, row.prefix, row.feed);
         EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
         EXPECT_EQ(run.err, row.source + tooLarge);
         EXPECT_FALSE(test::exists(out));
     }
 
-    // A sparse 20 GiB file after a valid start: refused after 64 MiB.
+    // A sparse 20 GiB file after a valid start: refused after the limit,
+    // the default one too.
     const std::string sparse = dir.write("sparse.txt", test::kWorkedExample);
     ASSERT_EQ(truncate(sparse.c_str(), 20LL << 30), 0);
-    const test::RunResult run = test::runFotolume({sparse, out, "8", "6"});
+    test::RunResult run = test::runFotolume({"--scene-limit=64", sparse, out, "8", "6"});
     EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
     EXPECT_EQ(run.err, sparse + tooLarge);
+#ifndef FOTOLUME_SANITIZED
+    run = test::runFotolume({sparse, out, "8", "6"});
+    EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
+    EXPECT_EQ(run.err, sparse +
+                           ": error: the scene is larger than 1024 MiB, the most that is read "
+                           "(--scene-limit MIB raises it); nothing was read\n");
+#endif
 }
 
 // Positions cost one pass over the file, however many diagnostics: the bytes

@@ -307,7 +307,9 @@ TEST(CommandLine, FileFailuresExitNonZeroAndLeaveNoImage) {
     run = runFotolume({refused, out, "4", "3"});
     EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, refused + ":1:22: error: 11 lights, but a scene holds at most 10\n");
+    EXPECT_EQ(run.err, refused +
+                           ":1:22: error: 11 lights are counted here, but only 0 complete rows "
+                           "follow (past 10 lights, every counted row must be in the file)\n");
     EXPECT_FALSE(test::exists(out));
 }
 

@@ -72,6 +72,28 @@ TEST(CommandLine, RunningOutOfMemoryAnywhereIsReported) {
     EXPECT_GT(shortened, 0);
 }
 
+// A count is a promise, not an allocation: two billion objects over ten
+// rows are refused at once, in the memory the ten rows need.
+TEST(CommandLine, HugeCountsOverFewRowsCostNoMemory) {
+#ifdef FOTOLUME_SANITIZED
+    GTEST_SKIP() << "a virtual-memory limit and AddressSanitizer do not mix";
+#endif
+    test::TempDir dir;
+    std::string text =
+        "0 0 5 0 0 0 0 1 0 60\n1 0 0 0 1 1 1 0 0 0\n1 solid 1 1 1\n"
+        "1 1 0 0 0 0 0 1\n2000000000\n";
+    for (int i = 0; i < 10; ++i) text += "0 0 sphere 0 0 0 1\n";
+    const std::string scene = dir.write("scene.txt", text);
+    const test::RunResult run =
+        runFotolume({scene, dir.path("out.ppm"), "8", "6"}, "ulimit -v 60000;");
+    EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
+    EXPECT_EQ(run.err, scene +
+                           ":5:1: error: 2000000000 objects are counted here, but only 10 "
+                           "complete rows follow (past 200 objects, every counted row must be in "
+                           "the file)\n");
+    EXPECT_FALSE(test::exists(dir.path("out.ppm")));
+}
+
 // A small stack is enough on every path: nothing large lives on it, on the
 // main thread or the render threads (whose stacks take the same limit), the
 // hierarchy's search included. (Below about 20 KiB, the C library's own

@@ -202,7 +202,7 @@ TEST(Differential, DegenerateAndHugeObjectsAgreeToo) {
 
     // 200 nested spheres: every box inside the next, all centred alike.
     resetScene();
-    for (int i = 0; i < MAX_OBJECTS; ++i) test::addSphere(Vetor(0, 0, -5), 0.05 * (i + 1));
+    for (int i = 0; i < CLASSIC_OBJECTS; ++i) test::addSphere(Vetor(0, 0, -5), 0.05 * (i + 1));
     mismatch = exercise(raysPerScene() / 4, 7);
     EXPECT_EQ(mismatch.count, 0) << mismatch.first;
 

@@ -234,17 +234,34 @@ TEST(SceneReader, PositionsSurviveCrlfAndTabs) {
 TEST(SceneReader, LimitsAreRefusedWhereTheyAreRead) {
     const std::string camera = "0 0 5 0 0 0 0 1 0 60\n";
     bool accepted = true;
+    // Past the classic sizes a count promises its rows: the file must hold
+    // them all, and is refused at the count when it does not.
     std::string printed = loadScene(camera + "11\n", 4, 3, &accepted);
     EXPECT_FALSE(accepted);
-    EXPECT_EQ(printed, "scene:2:1: error: 11 lights, but a scene holds at most 10\n");
+    EXPECT_EQ(printed,
+              "scene:2:1: error: 11 lights are counted here, but only 0 complete rows follow "
+              "(past 10 lights, every counted row must be in the file)\n");
 
     printed = loadScene(camera + "0 0 51", 4, 3, &accepted);
     EXPECT_FALSE(accepted);
-    EXPECT_EQ(printed, "scene:2:5: error: 51 finishes, but a scene holds at most 50\n");
+    EXPECT_EQ(printed,
+              "scene:2:5: error: 51 finishes are counted here, but only 0 complete rows follow "
+              "(past 50 finishes, every counted row must be in the file)\n");
+
+    // A value that does not convert past the classic size: refused there.
+    std::string lights = "12\n";
+    for (int i = 0; i < 12; ++i) lights += i == 7 ? "0 0 0 1 1 x 1 0 0\n" : "0 0 0 0 0 0 1 0 0\n";
+    printed = loadScene(camera + lights + "0 0 0", 4, 3, &accepted);
+    EXPECT_FALSE(accepted);
+    EXPECT_NE(printed.find("scene:2:1: error: 12 lights are counted here, but only 7 complete "
+                           "rows follow"),
+              std::string::npos)
+        << printed;
 
     printed = loadScene(camera + "0 0 0 99999999999999999999", 4, 3, &accepted);
     EXPECT_FALSE(accepted);
-    EXPECT_NE(printed.find("2147483647 objects, but a scene holds at most 200"), std::string::npos);
+    EXPECT_NE(printed.find("more than 2147483647 objects, but a table holds at most 2147483647"),
+              std::string::npos);
 
     const std::string tables =
         camera + "1 0 0 0 1 1 1 0 0 0\n1 solid 1 1 1\n2 1 0 0 0 0 0 1 1 0 0 0 0 0 1\n";

@@ -13,6 +13,7 @@ namespace {
 void usePigment(PigmentType type, double size = 1) {
     resetScene();
     pigmentCount = 1;
+    growPigments(pigmentCount);
     pigmentType[0] = type;
     set(pigmentColor1[0], 0, 0, 0);
     set(pigmentColor2[0], 1, 1, 1);

@@ -141,6 +141,7 @@ namespace fotolume::test {
 namespace {
 int addObject(ObjectType type, const char* word, int finish, int pigment) {
     const int i = objectCount++;
+    growObjects(objectCount);
     objectType[i] = type;
     std::snprintf(objectKind[i], KIND_SIZE, "%s", word);
     objectFinish[i] = finish;
@@ -176,6 +177,7 @@ int addDisc(const Vetor& centre, double radius, const Vetor& normal, int finish,
 int addFinish(double ambient, double diffuse, double specular, double shininess, double reflection,
               double transmission, double ior) {
     const int i = finishCount++;
+    growFinishes(finishCount);
     finishAmbient[i] = ambient;
     finishDiffuse[i] = diffuse;
     finishSpecular[i] = specular;
@@ -188,6 +190,7 @@ int addFinish(double ambient, double diffuse, double specular, double shininess,
 
 int addSolid(const Vetor& color) {
     const int i = pigmentCount++;
+    growPigments(pigmentCount);
     pigmentType[i] = PigmentType::Solid;
     std::snprintf(pigmentKind[i], KIND_SIZE, "solid");
     pigmentColor1[i] = color;
@@ -196,6 +199,7 @@ int addSolid(const Vetor& color) {
 
 int addLight(const Vetor& position, const Vetor& color, const Vetor& attenuation) {
     const int i = lightCount++;
+    growLights(lightCount);
     lightPosition[i] = position;
     lightColor[i] = color;
     lightAttenuation[i] = attenuation;
