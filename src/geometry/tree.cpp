@@ -2,6 +2,8 @@
 // tree, widened to four children a node.
 #include <algorithm>
 #include <cmath>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "geometry/accel.hpp"
@@ -41,9 +43,125 @@ void sortByCentre(std::vector<Item>& items, int begin, int end, int axis) {
 
 constexpr double SPLIT_COST = 2.0;
 
-// Surface-area heuristic over at most 200 objects: every split of the
-// centroid order on every axis is costed.
-int buildNode(std::vector<BinaryNode>& tree, std::vector<Item>& items, int begin, int end) {
+// Above this many objects a node is split by binned centroids (the full
+// sweep below sorts three times a node: too slow for a million triangles).
+constexpr int SWEEP_LIMIT = 256;
+constexpr int BINS = 32;
+
+struct Bin {
+    double lo[3] = {INFINITY, INFINITY, INFINITY};
+    double hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    int count = 0;
+};
+
+// The binned surface-area split of items[begin, end): the objects whose
+// centroid falls in a bin below the best plane go first. Returns the number
+// of them, or 0 when all centroids coincide (no plane separates them).
+int binnedSplit(std::vector<Item>& items, int begin, int end) {
+    double clo[3] = {INFINITY, INFINITY, INFINITY}, chi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (int i = begin; i < end; ++i)
+        for (int k = 0; k < 3; ++k) {
+            clo[k] = std::min(clo[k], items[i].centre[k]);
+            chi[k] = std::max(chi[k], items[i].centre[k]);
+        }
+    double bestCost = INFINITY;
+    int bestAxis = -1, bestPlane = 0;
+    const auto binOf = [&](const Item& item, int axis) {
+        const double scale = BINS / (chi[axis] - clo[axis]);
+        return std::min(BINS - 1, static_cast<int>((item.centre[axis] - clo[axis]) * scale));
+    };
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!(chi[axis] > clo[axis])) continue;
+        Bin bins[BINS];
+        for (int i = begin; i < end; ++i) {
+            Bin& bin = bins[binOf(items[i], axis)];
+            ++bin.count;
+            for (int k = 0; k < 3; ++k) {
+                bin.lo[k] = std::min(bin.lo[k], items[i].lo[k]);
+                bin.hi[k] = std::max(bin.hi[k], items[i].hi[k]);
+            }
+        }
+        double rightArea[BINS];
+        int rightCount[BINS];
+        Bin right;
+        for (int b = BINS - 1; b >= 1; --b) {
+            right.count += bins[b].count;
+            for (int k = 0; k < 3; ++k) {
+                right.lo[k] = std::min(right.lo[k], bins[b].lo[k]);
+                right.hi[k] = std::max(right.hi[k], bins[b].hi[k]);
+            }
+            rightArea[b] = halfArea(right.lo, right.hi);
+            rightCount[b] = right.count;
+        }
+        Bin left;
+        for (int b = 1; b < BINS; ++b) {
+            left.count += bins[b - 1].count;
+            for (int k = 0; k < 3; ++k) {
+                left.lo[k] = std::min(left.lo[k], bins[b - 1].lo[k]);
+                left.hi[k] = std::max(left.hi[k], bins[b - 1].hi[k]);
+            }
+            if (left.count == 0 || rightCount[b] == 0) continue;
+            const double cost =
+                halfArea(left.lo, left.hi) * left.count + rightArea[b] * rightCount[b];
+            if (cost < bestCost) {
+                bestCost = cost;
+                bestAxis = axis;
+                bestPlane = b;
+            }
+        }
+    }
+    if (bestAxis < 0) return 0;
+    const auto middle =
+        std::stable_partition(items.begin() + begin, items.begin() + end,
+                              [&](const Item& item) { return binOf(item, bestAxis) < bestPlane; });
+    return static_cast<int>(middle - (items.begin() + begin));
+}
+
+// Surface-area heuristic: every split of the centroid order on every axis
+// is costed (above SWEEP_LIMIT objects, the binned split instead).
+// A part of the hierarchy under construction: its nodes and the rows of its
+// leaves, indices local to it until it is joined to its parent's.
+struct Builder {
+    std::vector<BinaryNode> tree;
+    std::vector<int> order;
+};
+
+int buildNode(Builder& builder, std::vector<Item>& items, int begin, int end, int depth);
+
+// Appends `part`'s nodes to `builder`'s, its indices moved along; returns
+// where its root went.
+int join(Builder& builder, const Builder& part) {
+    const int nodes = static_cast<int>(builder.tree.size());
+    const int rows = static_cast<int>(builder.order.size());
+    for (BinaryNode node : part.tree) {
+        node.first += node.count > 0 ? rows : nodes;
+        builder.tree.push_back(node);
+    }
+    builder.order.insert(builder.order.end(), part.order.begin(), part.order.end());
+    return nodes;
+}
+
+// The two halves of a large node: near the root, the second on a thread of
+// its own (the halves share no object), each half alone otherwise.
+int buildHalves(Builder& builder, std::vector<Item>& items, int begin, int split, int end,
+                int depth) {
+    if (depth < 3 && end - begin > 50000) {
+        Builder second;
+        try {
+            std::thread worker([&] { buildNode(second, items, split, end, depth + 1); });
+            buildNode(builder, items, begin, split, depth + 1);
+            worker.join();
+            return join(builder, second);
+        } catch (const std::system_error&) {
+            // no thread to be had: the second half below, on this one
+        }
+    }
+    buildNode(builder, items, begin, split, depth + 1);
+    return buildNode(builder, items, split, end, depth + 1);
+}
+
+int buildNode(Builder& builder, std::vector<Item>& items, int begin, int end, int depth) {
+    std::vector<BinaryNode>& tree = builder.tree;
     const int index = static_cast<int>(tree.size());
     tree.push_back(BinaryNode{});
     BinaryNode node{};
@@ -54,6 +172,15 @@ int buildNode(std::vector<BinaryNode>& tree, std::vector<Item>& items, int begin
     for (int i = begin; i < end; ++i) grow(node.lo, node.hi, items[i]);
     const int count = end - begin;
 
+    if (count > SWEEP_LIMIT) {
+        int split = binnedSplit(items, begin, end);
+        if (split == 0) split = count / 2;  // coinciding centroids: halve the run
+        node.count = 0;
+        const int second = buildHalves(builder, items, begin, begin + split, end, depth);
+        node.first = second;
+        builder.tree[index] = node;
+        return index;
+    }
     double bestCost = INFINITY;
     int bestAxis = -1, bestSplit = -1;
     std::vector<double> rightArea(count + 1);
@@ -82,17 +209,17 @@ int buildNode(std::vector<BinaryNode>& tree, std::vector<Item>& items, int begin
     // which measured about as dear as two object tests; small leaves pay.
     const double leafCost = halfArea(node.lo, node.hi) * (count - SPLIT_COST);
     if (count <= 1 || bestAxis < 0 || (count <= 4 && bestCost >= leafCost)) {
-        node.first = static_cast<int>(accel.order.size());
+        node.first = static_cast<int>(builder.order.size());
         node.count = count;
-        for (int i = begin; i < end; ++i) accel.order.push_back(items[i].row);
+        for (int i = begin; i < end; ++i) builder.order.push_back(items[i].row);
         tree[index] = node;
         return index;
     }
     sortByCentre(items, begin, end, bestAxis);
     node.count = 0;
-    buildNode(tree, items, begin, begin + bestSplit);
-    node.first = buildNode(tree, items, begin + bestSplit, end);
-    tree[index] = node;
+    buildNode(builder, items, begin, begin + bestSplit, depth + 1);
+    node.first = buildNode(builder, items, begin + bestSplit, end, depth + 1);
+    builder.tree[index] = node;
     return index;
 }
 
@@ -168,7 +295,10 @@ void buildHierarchy(std::vector<Item>& items) {
         std::sort(accel.always.begin(), accel.always.end());
     } else {
         std::vector<BinaryNode> tree;
-        buildNode(tree, items, 0, static_cast<int>(items.size()));
+        Builder builder;
+        buildNode(builder, items, 0, static_cast<int>(items.size()), 0);
+        tree.swap(builder.tree);
+        accel.order.swap(builder.order);
         widen(tree, 0, 1);
     }
 }

@@ -34,14 +34,16 @@ long SceneReader::offset() const { return in_ != nullptr ? std::ftell(in_) : 0; 
 
 bool SceneReader::readError() const { return in_ == nullptr || std::ferror(in_) != 0; }
 
-// Moves past white space in the text itself: the same characters the
-// conversions would skip (C locale), at memory speed instead of one
-// character at a time through the stream.
+// Moves past a long run of white space in the text itself: the same
+// characters the conversions would skip (C locale), at memory speed instead
+// of one character at a time through the stream. A short run is left to the
+// conversion: a seek refills the stream's whole buffer, dearer than a few
+// characters.
 void SceneReader::skipBlanks() {
     if (in_ == nullptr) return;
     const long at = offset();
     const long token = firstNonBlank(at);
-    if (token != at) std::fseek(in_, token, SEEK_SET);
+    if (token - at > 256) std::fseek(in_, token, SEEK_SET);
 }
 
 long SceneReader::firstNonBlank(long at) const {

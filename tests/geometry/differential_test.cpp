@@ -156,6 +156,36 @@ TEST(Differential, FastSearchEqualsTheScanOnEveryScene) {
     limitSearchLanes(4);
 }
 
+// A mesh large enough for the hierarchy's binned splits and its threaded
+// build: a bumpy closed surface of 60,000 triangles over a floor disc.
+TEST(Differential, ALargeMeshAgrees) {
+    resetScene();
+    const int rows = 122, cols = 2 * rows;
+    auto point = [&](int i, int j) {
+        const double theta = 3.14159265358979 * i / rows, phi = 6.28318530717958 * j / cols;
+        const double r = 2 + 0.1 * std::sin(7 * theta) * std::sin(9 * phi);
+        return Vetor(r * std::sin(theta) * std::cos(phi), r * std::cos(theta),
+                     r * std::sin(theta) * std::sin(phi) - 6);
+    };
+    test::addDisc(Vetor(0, -2.5, 0), 30, Vetor(0, 1, 0));
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) {
+            if (i > 0)
+                test::addTriangle(point(i, j), point(i, (j + 1) % cols),
+                                  point(i + 1, (j + 1) % cols));
+            if (i < rows - 1)
+                test::addTriangle(point(i, j), point(i + 1, (j + 1) % cols), point(i + 1, j));
+        }
+    ASSERT_GT(objectCount, 58000);
+    for (int width : {4, 1}) {
+        limitSearchLanes(width);
+        // Each ray is also scanned against every object: few rays suffice.
+        const Mismatch mismatch = exercise(raysPerScene() / 40, 21);
+        EXPECT_EQ(mismatch.count, 0) << "lanes " << width << ": " << mismatch.first;
+    }
+    limitSearchLanes(4);
+}
+
 TEST(Differential, DegenerateAndHugeObjectsAgreeToo) {
     resetScene();
     test::addSphere(Vetor(0, 0, -5), 1);
