@@ -116,7 +116,10 @@ void SceneReader::advance(long to) {
 // Where each table row starts, from the rows as read (in file order, so
 // one pass over the text).
 void SceneReader::recordLines() {
-    rowLines = RowLines{};
+    rowLines.lights.clear();
+    rowLines.pigments.clear();
+    rowLines.finishes.clear();
+    rowLines.objects.clear();
     for (const Row& row : rows_) {
         std::vector<long>* lines = nullptr;
         if (std::strcmp(row.owner, "light") == 0) lines = &rowLines.lights;

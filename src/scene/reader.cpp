@@ -142,6 +142,7 @@ void readPigmentValues(SceneReader& reader, int i) {
 bool readPigments(SceneReader& reader) {
     Section section{"pigments", CLASSIC_PIGMENTS, growPigments};
     if (!readCount(reader, section, pigmentCount, "the number of pigments")) return false;
+    rowLines.pigmentCountAt = section.countAt;
     for (int i = 0; i < pigmentCount; ++i) {
         if (!rowAhead(reader, section, i)) return false;
         reader.beginRow();
@@ -153,6 +154,7 @@ bool readPigments(SceneReader& reader) {
         reader.endRow("pigment", i);
         if (!rowDone(reader, section, i)) return false;
     }
+    rowLines.pigmentsEnd = reader.offset();
     return true;
 }
 
@@ -217,6 +219,7 @@ bool readObjects(SceneReader& reader) {
     const long countAt = reader.offset();
     Section section{"objects", CLASSIC_OBJECTS, growObjects};
     if (!readCount(reader, section, objectCount, "the number of objects")) return false;
+    rowLines.objectCountAt = section.countAt;
     std::vector<long> starts;
     for (int i = 0; i < objectCount; ++i) {
         if (!rowAhead(reader, section, i)) return false;
@@ -233,6 +236,7 @@ bool readObjects(SceneReader& reader) {
         reader.endRow("object", i);
         if (!rowDone(reader, section, i)) return false;
     }
+    rowLines.objectsEnd = reader.offset();
     checkObjects(reader, starts);
     checkTrailingText(reader, countAt, objectCount);
     return true;
@@ -308,6 +312,7 @@ bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::
 }  // namespace
 
 ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings) {
+    rowLines = RowLines{};
     std::error_code ignored;
     std::FILE* in = nullptr;
     if (std::strcmp(fileName, "-") == 0) {  // standard input, as command-line tools read it

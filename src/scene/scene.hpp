@@ -102,8 +102,13 @@ extern std::vector<double> objectRadius;
 // The line of the scene file where each row of each table starts, as the
 // reader found it (0 where it is not known: a row after a value that failed
 // to convert, or a table written by hand). For explanations that name rows.
+// And for tools that add rows to a scene's text: where the pigment and
+// object counts stand and where their sections end (byte offsets; -1 when
+// not read).
 struct RowLines {
     std::vector<long> lights, pigments, finishes, objects;
+    long pigmentCountAt = -1, pigmentsEnd = -1;
+    long objectCountAt = -1, objectsEnd = -1;
 };
 extern RowLines rowLines;
 long lineOfRow(const std::vector<long>& lines, int row);

@@ -1,0 +1,180 @@
+// fotolume-import's command line: the options, the model placed, and its
+// rows written bare or added to a scene.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "import/import.hpp"
+#include "scene/scene.hpp"
+
+#ifndef FOTOLUME_VERSION
+#define FOTOLUME_VERSION "unknown"
+#endif
+
+namespace fotolume::import {
+
+namespace {
+
+const char* const USAGE =
+    "Usage: fotolume-import [OPTION]... MODEL\n"
+    "Write the triangles of MODEL (OBJ, PLY, STL and the other formats the Open Asset\n"
+    "Import Library reads) as object rows of a fotolume scene, on standard output.\n"
+    "\n"
+    "  --into SCENE        write SCENE with the rows added and its object count\n"
+    "                      updated, instead of the bare rows\n"
+    "  --fit \"X Y Z S\"     scale and move the model into the cube of edge S\n"
+    "                      centred at X Y Z (its largest extent becomes S)\n"
+    "  --scale S           scale by S (without --fit; default 1)\n"
+    "  --translate \"X Y Z\" then move by X Y Z (without --fit)\n"
+    "  --rotate \"X Y Z D\"  first turn by D degrees about the axis X Y Z\n"
+    "  --up AXIS           the file's up axis, x, y or z (default y), turned to y\n"
+    "  --pigment N         the pigment row of every triangle (default 0)\n"
+    "  --per-material      pigment N plus the face's material number; with --into,\n"
+    "                      a solid pigment of each material's colour is added\n"
+    "  --finish N          the finish row of every triangle (default 0)\n"
+    "  -h, --help          print this help;  --version  print the version\n";
+
+struct Options {
+    std::string model, into;
+    Placement placement;
+    int pigment = 0, finish = 0;
+    bool perMaterial = false;
+};
+
+// Numbers separated by blanks or commas, all of them finite.
+bool numbers(const std::string& text, int count, double* out) {
+    std::string spaced = text;
+    for (char& c : spaced)
+        if (c == ',') c = ' ';
+    std::istringstream in(spaced);
+    std::vector<double> values;
+    std::string word;
+    while (in >> word) {
+        char* end = nullptr;
+        const double value = std::strtod(word.c_str(), &end);
+        if (*end != '\0' || !std::isfinite(value)) return false;
+        values.push_back(value);
+    }
+    if (static_cast<int>(values.size()) != count) return false;
+    for (int i = 0; i < count; ++i) out[i] = values[i];
+    return true;
+}
+
+bool whole(const std::string& text, int& out) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 2147483647L) return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+// Takes the option at argv[i] with its value; "" or the complaint.
+std::string takeOption(int argc, char** argv, int& i, Options& o) {
+    const std::string option = argv[i];
+    if (option == "--per-material") {
+        o.perMaterial = true;
+        return "";
+    }
+    if (i + 1 >= argc) return option + " needs a value";
+    const std::string value = argv[++i];
+    Placement& p = o.placement;
+    bool good = true;
+    if (option == "--into")
+        o.into = value;
+    else if (option == "--fit") {
+        double v[4];
+        good = numbers(value, 4, v) && v[3] > 0;
+        p.fit = good;
+        for (int k = 0; k < 3 && good; ++k) p.centre[k] = v[k];
+        p.size = v[3];
+    } else if (option == "--scale")
+        good = numbers(value, 1, &p.scale) && p.scale != 0;
+    else if (option == "--translate")
+        good = numbers(value, 3, p.translate);
+    else if (option == "--rotate") {
+        double v[4];
+        good = numbers(value, 4, v) && (v[0] != 0 || v[1] != 0 || v[2] != 0);
+        p.rotate = good;
+        for (int k = 0; k < 3 && good; ++k) p.axis[k] = v[k];
+        p.degrees = v[3];
+    } else if (option == "--up") {
+        good = value == "x" || value == "y" || value == "z";
+        p.up = good ? value[0] : 'y';
+    } else if (option == "--pigment")
+        good = whole(value, o.pigment);
+    else if (option == "--finish")
+        good = whole(value, o.finish);
+    else
+        return "unknown option '" + option + "'";
+    return good ? "" : "bad value for " + option + ": '" + value + "'";
+}
+
+int usageError(const std::string& problem) {
+    std::fprintf(stderr,
+                 "fotolume-import: %s\nTry 'fotolume-import --help' for more "
+                 "information.\n",
+                 problem.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int runImport(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "-h" || word == "--help") {
+            std::fputs(USAGE, stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (word == "--version") {
+            std::printf("fotolume-import %s\n", FOTOLUME_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (word.size() > 1 && word[0] == '-') {
+            const std::string problem = takeOption(argc, argv, i, o);
+            if (!problem.empty()) return usageError(problem);
+        } else if (o.model.empty()) {
+            o.model = word;
+        } else {
+            return usageError("one model at a time");
+        }
+    }
+    if (o.model.empty()) return usageError("no model file given");
+    Model model;
+    std::string error;
+    if (!loadModel(o.model, model, error)) {
+        std::fprintf(stderr, "fotolume-import: cannot read %s: %s\n", printable(o.model).c_str(),
+                     error.c_str());
+        return 1;
+    }
+    place(model, o.placement);
+    std::string out;
+    if (o.into.empty()) {
+        out = objectRows(model, o.pigment, o.perMaterial, o.finish);
+    } else if (const int status =
+                   addToScene(o.into, model, o.pigment, o.perMaterial, o.finish, out);
+               status != 0) {
+        return status;
+    }
+    if (model.dropped > 0)
+        std::fprintf(stderr,
+                     "fotolume-import: %ld degenerate faces dropped (fewer than three corners, "
+                     "two alike, or all on one line)\n",
+                     model.dropped);
+    std::fprintf(stderr, "fotolume-import: %zu triangles from %s\n", model.triangles.size(),
+                 printable(o.model).c_str());
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "fotolume-import: write error: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace fotolume::import

@@ -1,0 +1,216 @@
+// fotolume-import: models it writes itself in each format, placed where
+// asked, broken files refused, and a model added to a scene rendered as the
+// same rows written in by hand. Runs the built program.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/support.hpp"
+
+namespace fotolume {
+namespace {
+
+test::RunResult runImport(const std::string& args) {
+    test::TempDir capture;
+    const std::string command = std::string("'") + FOTOLUME_IMPORT_BINARY + "' " + args + " >'" +
+                                capture.path("out") + "' 2>'" + capture.path("err") + "'";
+    const int raw = std::system(command.c_str());
+    test::RunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = test::readFile(capture.path("out"));
+    result.err = test::readFile(capture.path("err"));
+    return result;
+}
+
+// Every corner of the rows, as "x y z", sorted: the triangles whatever their
+// order in the file.
+std::vector<std::string> corners(const std::string& rows) {
+    std::vector<std::string> all;
+    std::istringstream in(rows);
+    std::string pigment, finish, word;
+    while (in >> pigment >> finish >> word) {
+        EXPECT_EQ(word, "triangle");
+        for (int k = 0; k < 3; ++k) {
+            std::string x, y, z;
+            in >> x >> y >> z;
+            all.push_back(x + " " + y + " " + z);
+        }
+    }
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+const char* const kCube =
+    "v -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv -1 1 -1\nv -1 -1 1\nv 1 -1 1\nv 1 1 1\nv -1 1 1\n"
+    "f 1 2 3 4\nf 5 8 7 6\nf 1 5 6 2\nf 2 6 7 3\nf 3 7 8 4\nf 5 1 4 8\n";
+
+// A tetrahedron with corners at the origin and on the three axes.
+std::string tetrahedron(const std::string& format) {
+    const char* faces[4] = {"0 2 1", "0 1 3", "0 3 2", "1 2 3"};
+    const float v[4][3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    if (format == "ply" || format == "binary ply") {
+        std::string text = std::string("ply\nformat ") +
+                           (format == "ply" ? "ascii" : "binary_little_endian") +
+                           " 1.0\nelement vertex 4\nproperty float x\nproperty float y\n"
+                           "property float z\nelement face 4\nproperty list uchar int "
+                           "vertex_indices\nend_header\n";
+        for (const auto& p : v)
+            if (format == "ply")
+                text += std::to_string(p[0]) + " " + std::to_string(p[1]) + " " +
+                        std::to_string(p[2]) + "\n";
+            else
+                text.append(reinterpret_cast<const char*>(p), sizeof p);
+        for (const char* face : faces) {
+            int a, b, c;
+            std::istringstream(face) >> a >> b >> c;
+            if (format == "ply") {
+                text += std::string("3 ") + face + "\n";
+            } else {
+                text += '\3';
+                for (int index : {a, b, c}) text.append(reinterpret_cast<const char*>(&index), 4);
+            }
+        }
+        return text;
+    }
+    std::string text = "solid t\n";
+    if (format != "stl") text = std::string(80, ' ') + std::string("\4\0\0\0", 4);
+    for (const char* face : faces) {
+        int index[3];
+        std::istringstream(face) >> index[0] >> index[1] >> index[2];
+        if (format == "stl") {
+            text += "facet normal 0 0 0\nouter loop\n";
+            for (int i : index)
+                text += "vertex " + std::to_string(v[i][0]) + " " + std::to_string(v[i][1]) + " " +
+                        std::to_string(v[i][2]) + "\n";
+            text += "endloop\nendfacet\n";
+        } else {
+            const float normal[3] = {0, 0, 0};
+            text.append(reinterpret_cast<const char*>(normal), sizeof normal);
+            for (int i : index) text.append(reinterpret_cast<const char*>(v[i]), sizeof v[i]);
+            text.append(2, '\0');
+        }
+    }
+    return format == "stl" ? text + "endsolid t\n" : text;
+}
+
+TEST(Import, EachFormatAndItsPlacement) {
+    test::TempDir dir;
+    const std::string cube = dir.write("cube.obj", kCube);
+    test::RunResult run = runImport("'" + cube + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "fotolume-import: 12 triangles from " + cube + "\n");
+    std::vector<std::string> all = corners(run.out);
+    EXPECT_EQ(all.size(), 36u);  // six quads, two triangles each
+    EXPECT_EQ(all.front(), "-1 -1 -1");
+    EXPECT_EQ(all.back(), "1 1 1");
+    // Fit into the cube of edge 4 centred at (1, 2, 3): corners at +-2.
+    run = runImport("--fit '1 2 3 4' --pigment 3 --finish 2 '" + cube + "'");
+    all = corners(run.out);
+    EXPECT_EQ(all.front(), "-1 0 1");
+    EXPECT_EQ(all.back(), "3 4 5");
+    EXPECT_EQ(run.out.rfind("3 2 triangle ", 0), 0u);
+    run = runImport("--scale 0.5 --translate '0,10,0' '" + cube + "'");
+    all = corners(run.out);
+    EXPECT_NE(std::find(all.begin(), all.end(), "-0.5 9.5 -0.5"), all.end());
+    EXPECT_NE(std::find(all.begin(), all.end(), "0.5 10.5 0.5"), all.end());
+
+    for (const char* format : {"ply", "binary ply", "stl", "binary stl"}) {
+        SCOPED_TRACE(format);
+        const std::string ending =
+            std::string(format).find("ply") != std::string::npos ? ".ply" : ".stl";
+        const std::string file = dir.write("t" + ending, tetrahedron(format));
+        run = runImport("'" + file + "'");
+        ASSERT_EQ(run.status, 0) << run.err;
+        all = corners(run.out);
+        ASSERT_EQ(all.size(), 12u);
+        EXPECT_EQ(all[0], "0 0 0");
+        EXPECT_EQ(all[11], "1 0 0");
+        // A z-up file: its z axis becomes y.
+        run = runImport("--up z '" + file + "'");
+        all = corners(run.out);
+        EXPECT_NE(std::find(all.begin(), all.end(), "0 1 0"), all.end());
+        EXPECT_NE(std::find(all.begin(), all.end(), "0 0 -1"), all.end());
+        // A quarter turn about z takes x to y.
+        run = runImport("--rotate '0 0 1 90' --fit '0 0 0 1' '" + file + "'");
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(corners(run.out).size(), 12u);
+    }
+}
+
+TEST(Import, BrokenFilesAndDegenerateFaces) {
+    test::TempDir dir;
+    for (const char* name : {"bad.obj", "bad.ply", "bad.stl", "empty.obj", "missing.obj"}) {
+        SCOPED_TRACE(name);
+        const std::string file =
+            std::string(name) == "missing.obj"
+                ? dir.path(name)
+                : dir.write(name, name[0] == 'e' ? "" : "ply\nformat binary 9\nv x\n\x01\x02");
+        const test::RunResult run = runImport("'" + file + "'");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("fotolume-import: cannot read " + file + ": ", 0), 0u) << run.err;
+    }
+    // Two faces that span nothing: said once, with their count.
+    const std::string file =
+        dir.write("flat.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nv 0 1 0\nf 1 2 3\nf 1 1 4\nf 1 2 4\n");
+    const test::RunResult run = runImport("'" + file + "'");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(corners(run.out).size(), 3u);
+    EXPECT_NE(run.err.find("fotolume-import: 2 degenerate faces dropped"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(runImport("").status, 2);
+    EXPECT_EQ(runImport("--fit '1 2' '" + file + "'").status, 2);
+    EXPECT_EQ(runImport("--up w '" + file + "'").status, 2);
+}
+
+// --into: the scene with the rows added and its count raised renders as the
+// same rows added by hand; a scene with a warning is not changed.
+TEST(Import, IntoASceneIsTheRowsWrittenByHand) {
+    test::TempDir dir;
+    const std::string cube = dir.write("cube.obj", kCube);
+    const std::string example = test::sourcePath("scenes/example.txt");
+    const std::string rows = runImport("--fit '1.5 0 0 1' '" + cube + "'").out;
+    test::RunResult run = runImport("--into '" + example + "' --fit '1.5 0 0 1' '" + cube + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    // By hand: the object count 2 becomes 14 and the rows follow the last.
+    std::string byHand = test::readFile(example);
+    const std::size_t count = byHand.find("\n2\n0 0 sphere");
+    ASSERT_NE(count, std::string::npos);
+    byHand.replace(count, 3, "\n14\n");
+    byHand += rows;
+    const std::string imported = dir.write("imported.txt", run.out);
+    const std::string written = dir.write("written.txt", byHand);
+    const test::RunResult a = test::runFotolume({imported, "-", "32", "24"});
+    const test::RunResult b = test::runFotolume({written, "-", "32", "24"});
+    const test::RunResult plain = test::runFotolume({example, "-", "32", "24"});
+    EXPECT_EQ(a.err, "");
+    EXPECT_EQ(a.status, 0);
+    EXPECT_TRUE(a.out == b.out);
+    EXPECT_FALSE(a.out == plain.out);  // the cube is in the picture
+
+    // Per material: a solid pigment of each material's colour, after the
+    // scene's own.
+    dir.write("two.mtl", "newmtl red\nKd 1 0 0\nnewmtl blue\nKd 0 0 1\n");
+    const std::string two =
+        dir.write("two.obj",
+                  "mtllib two.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\nusemtl red\nf 1 2 3\n"
+                  "usemtl blue\nf 1 2 4\n");
+    run = runImport("--into '" + example + "' --per-material '" + two + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("solid 1 0 0\nsolid 0 0 1\n"), std::string::npos) << run.out;
+    EXPECT_EQ(test::runFotolume({dir.write("two.txt", run.out), "-", "8", "6"}).err, "");
+
+    const std::string warned = dir.write("warned.txt", test::readFile(example) + "7\n");
+    run = runImport("--into '" + warned + "' '" + cube + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("must read without a warning"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace fotolume
