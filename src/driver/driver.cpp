@@ -99,13 +99,15 @@ void printStats(double reading, const RenderReport& report) {
                  "  rays: %lld primary, %lld anti-aliasing samples, %lld shadow, %lld reflected, "
                  "%lld refracted; %lld in all\n"
                  "  tested: %lld boxes, %lld objects; %.1f boxes and %.1f objects a ray\n"
-                 "  speed: %.2f million rays a second of tracing\n",
+                 "  speed: %.2f million rays a second of tracing, %.2f million a processor "
+                 "second (%.3f processor seconds of tracing)\n",
                  reading, report.building, report.tracing, report.threads,
                  report.threads == 1 ? "" : "s", report.writing, c.primary, c.samples, c.shadow,
                  c.reflected, c.refracted, rays, c.boxes, c.objects,
                  rays > 0 ? static_cast<double>(c.boxes) / rays : 0.0,
                  rays > 0 ? static_cast<double>(c.objects) / rays : 0.0,
-                 report.tracing > 0.0 ? rays / report.tracing / 1e6 : 0.0);
+                 report.tracing > 0.0 ? rays / report.tracing / 1e6 : 0.0,
+                 report.tracingCpu > 0.0 ? rays / report.tracingCpu / 1e6 : 0.0, report.tracingCpu);
 }
 
 // The image size from its two operands; says why and returns false when
@@ -126,8 +128,8 @@ void warnIneffective(const CommandLine& line) {
     for (const std::string& option : line.given) {
         const bool renderOnly = option != "samples" && option != "aa-threshold" &&
                                 option != "explain" && option != "explain-format" &&
-                                option != "scene-limit";
-        if (line.check && option != "scene-limit")
+                                option != "scene-limit" && option != "background";
+        if (line.check && option != "scene-limit" && option != "background")
             std::fprintf(stderr, "fotolume: warning: --%s has no effect with --check\n",
                          option.c_str());
         else if (line.explain && renderOnly)
@@ -184,6 +186,8 @@ int runFotolume(int argc, char** argv) {
     const CommandLine line = parseCommandLine(argc, argv);
     if (!line.bad.empty()) return usageError(line.bad);
     sceneLimitMib = line.sceneLimitMib > 0 ? line.sceneLimitMib : DEFAULT_SCENE_LIMIT_MIB;
+    if (line.hasBackground)
+        set(backgroundColor, line.background[0], line.background[1], line.background[2]);
     if (line.help || line.version) {
         if (line.help)
             printHelp();

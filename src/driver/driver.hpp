@@ -34,8 +34,10 @@ struct CommandLine {
     int threads = 0;     // 0: one per CPU the process may run on
     FormatChoice format = FormatChoice::ByName;
     int samples = 1;
-    double aaThreshold = -1.0;        // below 0: the default
-    long long sceneLimitMib = 0;      // 0: the default
+    double aaThreshold = -1.0;    // below 0: the default
+    long long sceneLimitMib = 0;  // 0: the default
+    bool hasBackground = false;   // --background R,G,B
+    double background[3] = {0.5, 0.5, 0.5};
     bool explain = false;             // explain one pixel instead of rendering
     long long explainAt[2] = {0, 0};  // its column and row
     bool explainJson = false;         // --explain-format json

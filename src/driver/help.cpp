@@ -2,10 +2,14 @@
 // text, and the ending of every text-only run.
 #include "driver/help.hpp"
 
+#include <limits.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "driver/driver.hpp"
 #include "image/image.hpp"
@@ -14,8 +18,39 @@
 #ifndef FOTOLUME_DOC_DIR
 #define FOTOLUME_DOC_DIR "/usr/local/share/doc/fotolume"
 #endif
+#ifndef FOTOLUME_DOC_FROM_BIN
+#define FOTOLUME_DOC_FROM_BIN "../share/doc/fotolume"
+#endif
 
 namespace fotolume {
+
+namespace {
+
+// Where the scene-format guide is: beside the installed program (whatever
+// prefix it was installed with), else where the build meant to install it.
+std::string guideLine() {
+    std::vector<std::string> places;
+    char self[4096];
+    const ssize_t size = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (size > 0) {
+        std::string program(self, static_cast<std::size_t>(size));
+        places.push_back(program.substr(0, program.rfind('/') + 1) + FOTOLUME_DOC_FROM_BIN);
+    }
+    places.push_back(FOTOLUME_DOC_DIR);
+    for (const std::string& place : places) {
+        const std::string guide = place + "/scene-format.md";
+        if (access(guide.c_str(), R_OK) == 0) {
+            char resolved[PATH_MAX];
+            const bool real = realpath(guide.c_str(), resolved) != nullptr;
+            return "The scene file format: " + std::string(real ? resolved : guide.c_str()) +
+                   ",\nand 'man fotolume'.";
+        }
+    }
+    return "The scene file format guide (scene-format.md) is not installed here: it is\n"
+           "docs/scene-format.md in the source tree; and 'man fotolume'.";
+}
+
+}  // namespace
 
 void printUsage() {
     std::printf(
@@ -56,6 +91,8 @@ void printHelp() {
         "                        image and print the tree of rays behind it: what each\n"
         "                        ray met, every light and term, the bytes; no file\n"
         "      --explain-format F  text (default) or json\n"
+        "      --background R,G,B  the colour of a ray that meets nothing (each 0 to 1;\n"
+        "                        default 0.5,0.5,0.5, a mid-grey)\n"
         "      --scene-limit MIB read scenes of at most MIB MiB (default %lld)\n"
         "  -h, --help            print this help and exit\n"
         "      --version         print the version and exit\n"
@@ -66,9 +103,9 @@ void printHelp() {
         "     or memory ran out; with --check, also a scene with warnings\n"
         "  2  a wrong command line, image size or region\n"
         "\n"
-        "The scene file format: %s/scene-format.md,\n"
-        "and 'man fotolume'.\n",
-        availableCpus(), MAX_GRID, DEFAULT_AA_THRESHOLD, DEFAULT_SCENE_LIMIT_MIB, FOTOLUME_DOC_DIR);
+        "%s\n",
+        availableCpus(), MAX_GRID, DEFAULT_AA_THRESHOLD, DEFAULT_SCENE_LIMIT_MIB,
+        guideLine().c_str());
 }
 
 // The text asked for must really arrive: a full disk or a closed pipe is

@@ -99,6 +99,20 @@ std::string takeValue(const std::string& option, const std::string& value, Comma
         if (line.aaThreshold >= 0.0) return "";
         return "the anti-aliasing threshold must be a number from 0 to 1, not " + quoted;
     }
+    if (option == "background") {
+        std::size_t start = 0;
+        line.hasBackground = true;
+        for (int k = 0; k < 3; ++k) {
+            const std::size_t comma = k < 2 ? value.find(',', start) : value.size();
+            line.background[k] = comma == std::string::npos
+                                     ? -1
+                                     : parseDecimal(value.substr(start, comma - start), 0.0, 1.0);
+            if (line.background[k] < 0)
+                return "the background must be R,G,B, each a number from 0 to 1, not " + quoted;
+            start = comma + 1;
+        }
+        return "";
+    }
     if (option == "scene-limit") {
         line.sceneLimitMib = parseWhole(value, 1, 1LL << 24);
         if (line.sceneLimitMib > 0) return "";
@@ -137,8 +151,9 @@ std::string takeValue(const std::string& option, const std::string& value, Comma
 // The long name of an option that takes a value, or "".
 std::string valueOption(const std::string& word) {
     if (word == "-t") return "threads";
-    static const char* const names[] = {"threads", "samples", "aa-threshold",   "format",
-                                        "region",  "explain", "explain-format", "scene-limit"};
+    static const char* const names[] = {"threads",        "samples",     "aa-threshold",
+                                        "format",         "region",      "explain",
+                                        "explain-format", "scene-limit", "background"};
     for (const char* name : names)
         if (word == std::string("--") + name) return name;
     return "";

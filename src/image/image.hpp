@@ -171,11 +171,12 @@ enum class ImageFormat { Ppm, Png };
 
 // What a render did, for --stats.
 struct RenderReport {
-    double building = 0.0;  // seconds building the search structure
-    double tracing = 0.0;   // seconds from the first ray to the last pixel, less writing
-    double writing = 0.0;   // seconds the writer spent encoding and writing
-    int threads = 0;        // threads that traced
-    TraceCounts counts;     // summed over the threads
+    double building = 0.0;    // seconds building the search structure
+    double tracing = 0.0;     // seconds from the first ray to the last pixel, less writing
+    double tracingCpu = 0.0;  // processor seconds of all threads over the same span
+    double writing = 0.0;     // seconds the writer spent encoding and writing
+    int threads = 0;          // threads that traced
+    TraceCounts counts;       // summed over the threads
 };
 
 struct RenderSettings {

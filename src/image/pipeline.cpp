@@ -2,6 +2,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -255,6 +256,13 @@ double since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Seconds of processor time the process has used, all its threads together.
+double processorSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
 }  // namespace
 
 WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
@@ -272,6 +280,7 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
     const int workers = settings.threads > 1 ? settings.threads : 0;
     traceCounts = TraceCounts{};  // this thread's share of the render, from here
     start = std::chrono::steady_clock::now();
+    const double processorStart = processorSeconds();
     bool ok = false;
     {
         ChunkPipeline pipeline(rays, frame, workers);
@@ -282,6 +291,8 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
         report.counts = pipeline.counts();
     }
     report.tracing = since(start) - report.writing;
+    // The writer's own time is counted once, at its wall time.
+    report.tracingCpu = processorSeconds() - processorStart - report.writing;
     report.counts.add(traceCounts);
     if (report.threads < settings.threads)
         std::fprintf(stderr, "fotolume: memory or threads ran short: traced on %d of %d threads\n",

@@ -105,6 +105,28 @@ TEST(CommandLine, HelpVersionAndOptionForms) {
         EXPECT_NE(run.out.find("scene-format.md"), std::string::npos);
         EXPECT_EQ(run.err, "");
     }
+    // Installed with any prefix, the help names the guide where it went;
+    // where it is not installed, it says so.
+    const std::string prefix = dir.path("prefix");
+    ASSERT_EQ(std::system(("cmake --install '" + std::string(FOTOLUME_BUILD_DIR) + "' --prefix '" +
+                           prefix + "' >/dev/null")
+                              .c_str()),
+              0);
+    const std::string installed = dir.path("installed-help");
+    ASSERT_EQ(std::system(("'" + prefix + "/bin/fotolume' --help >'" + installed + "'").c_str()),
+              0);
+    EXPECT_NE(test::readFile(installed).find("The scene file format: " + prefix +
+                                             "/share/doc/fotolume/scene-format.md,\n"),
+              std::string::npos)
+        << test::readFile(installed);
+    ASSERT_EQ(std::system(("cp '" + prefix + "/bin/fotolume' '" + dir.path("alone") + "'").c_str()),
+              0);
+    ASSERT_EQ(std::system(("'" + dir.path("alone") + "' --help >'" + installed + "'").c_str()), 0);
+    if (!test::exists(FOTOLUME_DOC_DIR "/scene-format.md")) {
+        EXPECT_NE(test::readFile(installed).find("(scene-format.md) is not installed here"),
+                  std::string::npos);
+    }
+
     const test::RunResult version = runFotolume({"--version"});
     EXPECT_EQ(version.status, EXIT_OK);
     EXPECT_EQ(version.out.rfind("fotolume 1.", 0), 0u) << version.out;
