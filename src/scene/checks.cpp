@@ -1,6 +1,7 @@
 // Mistakes that reading alone lets pass in silence: text past the last row
 // the counts ask for, and objects that can never be seen or are drawn
 // smaller than written. Each is said at its line; nothing read changes.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -101,6 +102,71 @@ void checkObjects(SceneReader& reader, const std::vector<long>& starts) {
             break;
         }
     }
+}
+
+namespace {
+
+// The shadow test lets light through an object whose finish transmits more
+// than this.
+constexpr double TRANSPARENT_ABOVE = 0.001;
+
+// Whether the point lies strictly inside sphere `i`, one that lets no
+// light through.
+bool insideOpaqueSphere(const Vetor& point, int i) {
+    if (objectType[i] != ObjectType::Sphere ||
+        finishTransmission[objectFinish[i]] > TRANSPARENT_ABOVE)
+        return false;
+    return length(subtract(point, objectPointA[i])) < std::fabs(objectRadius[i]);
+}
+
+// An opaque sphere around the eye and every light: the shadow test looks
+// along the whole half-line through a light, so it shadows every point.
+int enclosingBackdrop() {
+    if (lightCount < 2) return -1;
+    for (int i = 0; i < objectCount && i < static_cast<int>(objectType.size()); ++i) {
+        if (!insideOpaqueSphere(eye, i)) continue;
+        bool all = true;
+        for (int l = 1; l < lightCount && all; ++l) all = insideOpaqueSphere(lightPosition[l], i);
+        if (all) return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+void checkLights(SceneReader& reader, const std::vector<long>& starts) {
+    if (reader.wentWrong()) return;
+    const int lights = std::min(lightCount, static_cast<int>(starts.size()));
+    for (int l = 1; l < lights; ++l) {
+        const Vetor& a = lightAttenuation[l];
+        if (a[0] == 0.0 && a[1] == 0.0 && a[2] == 0.0)
+            reader.warn(starts[l],
+                        "light %d has attenuation 0 0 0: 1 / (a + b d + c d^2) is infinite at "
+                        "every distance, and every point it reaches is blown out (1 0 0 is no "
+                        "fall-off)",
+                        l);
+    }
+    const int backdrop = lights > 1 ? enclosingBackdrop() : -1;
+    if (backdrop >= 0) {
+        reader.warn(starts[1],
+                    "object %d (sphere) encloses the eye and every light: the shadow test looks "
+                    "along the whole half-line through a light, so the sphere shadows every point "
+                    "and the image is dark; for a backdrop give --background R,G,B instead",
+                    backdrop);
+        return;
+    }
+    // A light inside an opaque sphere lights nothing outside it. (Spheres
+    // times lights: bounded, for scenes of millions of objects.)
+    const long long pairs = static_cast<long long>(lights) * objectCount;
+    for (int l = 1; l < lights && pairs <= 50000000; ++l)
+        for (int i = 0; i < objectCount && i < static_cast<int>(objectType.size()); ++i)
+            if (insideOpaqueSphere(lightPosition[l], i)) {
+                reader.warn(starts[l],
+                            "light %d lies inside object %d (sphere), which lets no light "
+                            "through: it lights nothing outside that sphere",
+                            l, i);
+                break;
+            }
 }
 
 void checkTrailingText(SceneReader& reader, long countAt, int count) {

@@ -102,12 +102,13 @@ void readCamera(SceneReader& reader, Vetor& lookAt, Vetor& upVector, double& fie
     reader.endRow("the field of view");
 }
 
-bool readLights(SceneReader& reader) {
+bool readLights(SceneReader& reader, std::vector<long>& starts) {
     Section section{"lights", CLASSIC_LIGHTS, growLights};
     if (!readCount(reader, section, lightCount, "the number of lights")) return false;
     for (int i = 0; i < lightCount; ++i) {
         if (!rowAhead(reader, section, i)) return false;
         reader.beginRow();
+        starts.push_back(reader.offset());
         reader.vector(lightPosition[i], XYZ, Field{"position", "light", i});
         reader.vector(lightColor[i], RGB, Field{"color", "light", i});
         reader.vector(lightAttenuation[i], XYZ, Field{"attenuation", "light", i});
@@ -272,9 +273,11 @@ ReadStatus readContent(SceneReader& reader, const char* fileName, std::FILE* dia
     double fieldOfView = 0.0;
     long starts[3] = {};
     readCamera(reader, lookAt, upVector, fieldOfView, starts);
-    if (!readLights(reader) || !readPigments(reader) || !readFinishes(reader) ||
+    std::vector<long> lightStarts;
+    if (!readLights(reader, lightStarts) || !readPigments(reader) || !readFinishes(reader) ||
         !readObjects(reader))
         return ReadStatus::Refused;
+    checkLights(reader, lightStarts);
     if (reader.readError()) {
         std::fprintf(diagnostics, "%s: error: the file could not be read to its end: %s\n",
                      printable(fileName).c_str(), std::strerror(errno));

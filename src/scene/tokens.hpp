@@ -152,6 +152,10 @@ private:
 // Objects that can never be hit or are drawn smaller than written, each
 // said at its row (`starts`: where each object's row begins).
 void checkObjects(SceneReader& reader, const std::vector<long>& starts);
+// Lights that cannot work: an attenuation of 0 0 0, a light inside an
+// opaque sphere, an opaque sphere around the eye and every light. `starts`
+// are the lights' rows.
+void checkLights(SceneReader& reader, const std::vector<long>& starts);
 // Text after the last row the counts ask for, said with the objects
 // count's line (`countAt`: where that count was read from).
 void checkTrailingText(SceneReader& reader, long countAt, int count);

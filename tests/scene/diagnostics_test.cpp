@@ -165,6 +165,22 @@ TEST(SceneReader, SilentMistakesAreSaidAtTheirLine) {
          "0.0316227766016838, the least a ray can meet (its square must be at least 0.001)\n" +
              summary,
          1},
+        {"a light with no fall-off at all", edited("10 10 10 1 1 1 1 0 0", "10 10 10 1 1 1 0 0 0"),
+         "scene:7:1: warning: light 1 has attenuation 0 0 0: 1 / (a + b d + c d^2) is infinite "
+         "at every distance, and every point it reaches is blown out (1 0 0 is no fall-off)\n" +
+             summary,
+         1},
+        {"a light inside the sphere", edited("10 10 10 1 1 1 1 0 0", "0 0.5 0 1 1 1 1 0 0"),
+         "scene:7:1: warning: light 1 lies inside object 0 (sphere), which lets no light "
+         "through: it lights nothing outside that sphere\n" +
+             summary,
+         1},
+        {"a backdrop sphere around everything", edited("sphere 0 0 0 1", "sphere 0 0 0 100"),
+         "scene:7:1: warning: object 0 (sphere) encloses the eye and every light: the shadow "
+         "test looks along the whole half-line through a light, so the sphere shadows every "
+         "point and the image is dark; for a backdrop give --background R,G,B instead\n" +
+             summary,
+         1},
         {"one value a line, clean", oneValuePerLine, "", 0},
     };
     test::TempDir dir;
