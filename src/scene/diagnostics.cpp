@@ -1,5 +1,6 @@
 // Where diagnostics point and what they add: positions by one forward
 // cursor, the layout hint, and the closing summary of a read.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -184,17 +185,66 @@ void SceneReader::finish(bool refused) {
     if (notesDropped_ > 0)
         std::fprintf(diagnostics_, "%s: note: %d more notes not shown\n", name_.c_str(),
                      notesDropped_);
+    sayUnread();
     if (warnings_ > 0) {
-        auto rows = [](int count, const char* one, const char* many) {
-            const int n = count > 0 ? count : 0;
-            return std::to_string(n) + " " + (n == 1 ? one : many);
+        // After a failure, the rows read as written; "(of N)" where the
+        // count asked for more.
+        auto rows = [this](int count, const char* owner, const char* one, const char* many) {
+            const int asked = count > 0 ? count : 0;
+            const int n = failedOnce_ ? std::min(asked, rowsRead(owner)) : asked;
+            return std::to_string(n) + " " + (n == 1 ? one : many) +
+                   (n < asked ? " (of " + std::to_string(asked) + ")" : "");
         };
         std::fprintf(diagnostics_, "%s: note: read %s, %s, %s and %s\n", name_.c_str(),
-                     rows(lightCount, "light", "lights").c_str(),
-                     rows(pigmentCount, "pigment", "pigments").c_str(),
-                     rows(finishCount, "finish", "finishes").c_str(),
-                     rows(objectCount, "object", "objects").c_str());
+                     rows(lightCount, "light", "light", "lights").c_str(),
+                     rows(pigmentCount, "pigment", "pigment", "pigments").c_str(),
+                     rows(finishCount, "finish", "finish", "finishes").c_str(),
+                     rows(objectCount, "object", "object", "objects").c_str());
     }
+}
+
+int SceneReader::rowsRead(const char* owner) const {
+    int n = 0;
+    for (const Row& row : rows_)
+        if (row.row >= 0 && std::strcmp(row.owner, owner) == 0) ++n;
+    return n;
+}
+
+// After the first failure nothing is read as written: the lines from the
+// next one on are said, with how many rows of that table were read.
+void SceneReader::sayUnread() {
+    if (!failedOnce_ || failureAt_ < 0) return;
+    const long failed = locate(failureAt_).line;
+    long next = firstNonBlank(failureAt_);
+    while (next < static_cast<long>(text_.size()) && text_[next] != '\n' && text_[next] != '\r')
+        ++next;
+    if (!moreText(next)) return;
+    const long first = locate(firstNonBlank(next)).line;
+    long end = static_cast<long>(text_.size());
+    while (end > 0 && isBlank(text_[end - 1])) --end;
+    const long last = locate(end - 1).line;
+    static const struct {
+        const char* owner;
+        const char* plural;
+        const int* count;
+    } tables[] = {{"light", "lights", &lightCount},
+                  {"pigment", "pigments", &pigmentCount},
+                  {"finish", "finishes", &finishCount},
+                  {"object", "objects", &objectCount}};
+    std::string read;
+    for (const auto& table : tables) {
+        const int n = rowsRead(table.owner);
+        if (*table.count > n)
+            read = "; " + std::to_string(n) + " " + (n == 1 ? table.owner : table.plural) +
+                   " of the " + std::to_string(*table.count) +
+                   " the count asks for were read before line " + std::to_string(failed);
+        if (*table.count > n) break;
+    }
+    const std::string lines =
+        last > first ? "lines " + std::to_string(first) + "-" + std::to_string(last) +
+                           " were not read as the rows they hold"
+                     : "line " + std::to_string(first) + " was not read as the row it holds";
+    std::fprintf(diagnostics_, "%s: note: %s%s\n", name_.c_str(), lines.c_str(), read.c_str());
 }
 
 }  // namespace fotolume

@@ -137,7 +137,7 @@ long SceneReader::word(char (&kind)[KIND_SIZE], const Field& field) {
 }
 
 void SceneReader::unknownWord(const char* section, int row, const char* expected) {
-    firstFailure();
+    firstFailure(lastWordStart_);
     if (capped()) return;
     warn(lastWordStart_,
          "unknown %s type %s for %s %d (expected %s); no values are read for this row", section,
@@ -146,7 +146,7 @@ void SceneReader::unknownWord(const char* section, int row, const char* expected
 
 void SceneReader::error(long before, const char* format, ...) {
     flushStuck(false);
-    firstFailure();
+    firstFailure(before);
     va_list args;
     va_start(args, format);
     report(before, "error", format, args);
@@ -185,7 +185,7 @@ void SceneReader::failed(int result, long before, const char* expected, const Fi
         if (readError() || endReported_) return;
         endReported_ = true;
         flushStuck(false);
-        firstFailure();
+        firstFailure(before);
         warn(before,
              "file ends early: expected %s for %s; it and every later value keep their start "
              "value, 0",
@@ -200,7 +200,7 @@ void SceneReader::failed(int result, long before, const char* expected, const Fi
         return;
     }
     flushStuck(false);
-    firstFailure();
+    firstFailure(before);
     stuckAt_ = after;
     stuckBefore_ = before;
     stuckReads_ = 1;
@@ -241,9 +241,10 @@ void SceneReader::endRow(const char* owner, int row) {
     if (!failedOnce_) rows_.push_back(Row{rowStart_, offset(), owner, row});
 }
 
-void SceneReader::firstFailure() {
+void SceneReader::firstFailure(long at) {
     if (failedOnce_) return;
     failedOnce_ = true;
+    failureAt_ = at;
     hint_ = layoutHint();
 }
 

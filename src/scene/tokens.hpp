@@ -101,7 +101,9 @@ private:
     void skipBlanks();
     void failed(int result, long before, const char* expected, const Field& field);
     void nonFinite(long before, double value, const Field& field);
-    void firstFailure();
+    void firstFailure(long at);
+    void sayUnread();
+    int rowsRead(const char* owner) const;  // rows of `owner` read as written
     void flushStuck(bool byWord);
     bool capped();
     Position locate(long before);
@@ -139,7 +141,8 @@ private:
     std::vector<Row> rows_;
     long rowStart_ = 0;
     bool failedOnce_ = false;
-    std::string hint_;  // printed after the next diagnostic
+    long failureAt_ = -1;  // where reading first went wrong
+    std::string hint_;     // printed after the next diagnostic
     int notes_ = 0;
     int notesDropped_ = 0;
     bool pastInt_ = false;  // the last integer read lay outside the int range

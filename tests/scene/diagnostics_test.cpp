@@ -50,37 +50,50 @@ TEST(SceneReader, BrokenScenesLeadToTheCause) {
          "and keep their start value, 0\n"
          "scene:7:1: note: light 1 runs on to line 8, while the rows before it each fill one "
          "line: a value is probably missing from line 7\n" +
-             nothing + "scene: note: read 2 lights, 0 pigments, 0 finishes and 0 objects\n"},
+             nothing +
+             "scene: note: lines 10-15 were not read as the rows they hold\n"
+             "scene: note: read 2 lights, 0 pigments, 0 finishes and 0 objects\n"},
         {"an extra value on line 7", edited("1 1 1 1 0 0\n", "1 1 1 1 0 0 0\n"),
          "scene:9:1: warning: expected a real number for ambient of finish 0, found 'solid'; "
          "reading stuck on this token, so it and every value after it (15 in all) were not read "
          "and keep their start value, 0\n"
          "scene:7:1: note: light 1 ends before the end of line 7, while the rows before it each "
          "fill one line: line 7 probably holds an extra value\n" +
-             nothing + "scene: note: read 2 lights, 0 pigments, 2 finishes and 0 objects\n"},
+             nothing +
+             "scene: note: lines 10-15 were not read as the rows they hold; 0 finishes of the 2 "
+             "the count asks for were read before line 9\n"
+             "scene: note: read 2 lights, 0 pigments, 0 finishes (of 2) and 0 objects\n"},
         {"a decimal comma", edited("1 0.7", "1 0,75"),
          "scene:12:4: warning: expected a real number for specular of finish 0, found ',75'; "
          "reading stuck on this token, so it and every value after it (6 in all) were not read "
          "and keep their start value, 0\n" +
-             nothing + "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects\n"},
+             nothing +
+             "scene: note: lines 13-15 were not read as the rows they hold; 0 finishes of the 1 "
+             "the count asks for were read before line 12\n"
+             "scene: note: read 2 lights, 2 pigments, 0 finishes (of 1) and 0 objects\n"},
         {"the same, all on one line: no layout note", oneLine,
          "scene:1:112: warning: expected a real number for specular of finish 0, found ',75'; "
          "reading stuck on this token, so it and every value after it (6 in all) were not read "
          "and keep their start value, 0\n" +
-             nothing + "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects\n"},
+             nothing + "scene: note: read 2 lights, 2 pigments, 0 finishes (of 1) and 0 objects\n"},
         {"a capital type word", edited("solid", "Solid"),
          "scene:9:1: warning: unknown pigment type 'Solid' for pigment 0 (expected solid, checker "
          "or gradient); no values are read for this row\n"
          "scene:9:7: warning: unknown pigment type '1' for pigment 1 (expected solid, checker or "
          "gradient); no values are read for this row\n" +
-             nothing + "scene: note: read 2 lights, 2 pigments, 0 finishes and 0 objects\n"},
+             nothing +
+             "scene: note: lines 10-15 were not read as the rows they hold; 0 pigments of the 2 "
+             "the count asks for were read before line 9\n"
+             "scene: note: read 2 lights, 0 pigments (of 2), 0 finishes and 0 objects\n"},
         {"a word that a type word takes", edited("0 0 sphere 0 0 0 1", "0 0 sphere 0 0 0 x"),
          "scene:14:18: warning: expected a real number for the radius of object 0 (sphere), "
          "found 'x'; reading stuck on this token until a type word took it, so it and the 2 "
          "values after it were not read and keep their start value, 0\n"
          "scene:14:18: warning: unknown object type 'x' for object 1 (expected sphere, triangle "
          "or disc); no values are read for this row\n"
-         "scene: note: read 2 lights, 2 pigments, 1 finish and 2 objects\n"},
+         "scene: note: line 15 was not read as the row it holds; 0 objects of the 2 the count "
+         "asks for were read before line 14\n"
+         "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects (of 2)\n"},
         {"no objects", edited("2\n0 0 sphere 0 0 0 1\n1 0 disc 0 -1 0 5 0 1 0\n", "0\n"),
          nothing + "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects\n"},
     };

@@ -143,7 +143,7 @@ TEST(SceneReader, TruncatedFileLeavesZerosAndWarnsOnceWhereItEnds) {
     EXPECT_EQ(printed,
               "scene:15:9: warning: file ends early: expected a real number for centre x of "
               "object 1 (disc); it and every later value keep their start value, 0\n"
-              "scene: note: read 2 lights, 2 pigments, 1 finish and 2 objects\n");
+              "scene: note: read 2 lights, 2 pigments, 1 finish and 1 object (of 2)\n");
 }
 
 TEST(SceneReader, ValuesThatDoNotConvertKeepTheirTargetAndArePlaced) {
