@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -44,6 +45,56 @@ bool SceneReader::startsLine(long at) const {
     return true;
 }
 
+// The numbers on the line that `at` starts: 0 when `at` starts no line or
+// the line holds anything but numbers.
+int SceneReader::lineNumbers(long at) const {
+    if (at >= static_cast<long>(text_.size()) || !startsLine(at)) return 0;
+    int numbers = 0;
+    long i = at;
+    while (i < static_cast<long>(text_.size()) && text_[i] != '\n' && text_[i] != '\r') {
+        if (isBlank(text_[i])) {
+            ++i;
+            continue;
+        }
+        long end = i;
+        while (end < static_cast<long>(text_.size()) && !isBlank(text_[end])) ++end;
+        const std::string token = text_.substr(i, end - i);
+        char* stop = nullptr;
+        std::strtod(token.c_str(), &stop);
+        if (*stop != '\0') return 0;
+        ++numbers;
+        i = end;
+    }
+    return numbers;
+}
+
+bool SceneReader::fillsOneLine(const Row& row) const {
+    for (long i = row.start; i < row.end; ++i)
+        if (text_[i] == '\n' || text_[i] == '\r') return false;
+    return startsLine(row.start) && endsLine(row.end);
+}
+
+// Rows one a line, and then a line that does not fit the count: one more
+// row (a count too low) or a lone number where a row should start (a count
+// too high). Said at the count, with the likely count.
+void SceneReader::checkCountFits(const CountCheck& check, int row, long at) {
+    if (failedOnce_ || countWarned_ || rows_.empty()) return;
+    if (!fillsOneLine(rows_.back())) return;
+    const long token = firstNonBlank(at);
+    const int tokens = lineNumbers(token);
+    const bool tooLow = row == check.count && tokens == check.width;
+    const bool tooHigh = row < check.count && row > 0 && tokens == 1;
+    if (!tooLow && !tooHigh) return;
+    countWarned_ = true;
+    warn(check.countAt, "the number of %s is %d, but line %ld %s: should the count be %d?",
+         check.plural, check.count, locate(token).line,
+         tooLow ? (std::string("holds one more ") + check.singular + " row").c_str()
+                : (std::string("holds a lone number where ") + check.singular + " " +
+                   std::to_string(row) + " should start")
+                      .c_str(),
+         tooLow ? check.count + 1 : row);
+}
+
 bool SceneReader::endsLine(long at) const {
     for (long i = at; i < static_cast<long>(text_.size()); ++i) {
         const char c = text_[i];
@@ -59,11 +110,6 @@ bool SceneReader::endsLine(long at) const {
 // row that took a value from the next line lacks one, a row that left
 // values on its line has one too many.
 std::string SceneReader::layoutHint() {
-    auto fillsOneLine = [this](const Row& row) {
-        for (long i = row.start; i < row.end; ++i)
-            if (text_[i] == '\n' || text_[i] == '\r') return false;
-        return startsLine(row.start) && endsLine(row.end);
-    };
     for (std::size_t i = 1; i < rows_.size(); ++i) {
         const Row& row = rows_[i];
         if (!fillsOneLine(rows_[i - 1]) || fillsOneLine(row) || !startsLine(row.start)) continue;

@@ -105,8 +105,10 @@ void readCamera(SceneReader& reader, Vetor& lookAt, Vetor& upVector, double& fie
 bool readLights(SceneReader& reader, std::vector<long>& starts) {
     Section section{"lights", CLASSIC_LIGHTS, growLights};
     if (!readCount(reader, section, lightCount, "the number of lights")) return false;
+    const SceneReader::CountCheck fits{"lights", "light", 9, lightCount, section.countAt};
     for (int i = 0; i < lightCount; ++i) {
         if (!rowAhead(reader, section, i)) return false;
+        reader.checkCountFits(fits, i, reader.offset());
         reader.beginRow();
         starts.push_back(reader.offset());
         reader.vector(lightPosition[i], XYZ, Field{"position", "light", i});
@@ -115,6 +117,7 @@ bool readLights(SceneReader& reader, std::vector<long>& starts) {
         reader.endRow("light", i);
         if (!rowDone(reader, section, i)) return false;
     }
+    reader.checkCountFits(fits, lightCount, reader.offset());
     return true;
 }
 
@@ -162,8 +165,10 @@ bool readPigments(SceneReader& reader) {
 bool readFinishes(SceneReader& reader) {
     Section section{"finishes", CLASSIC_FINISHES, growFinishes};
     if (!readCount(reader, section, finishCount, "the number of finishes")) return false;
+    const SceneReader::CountCheck fits{"finishes", "finish", 7, finishCount, section.countAt};
     for (int i = 0; i < finishCount; ++i) {
         if (!rowAhead(reader, section, i)) return false;
+        reader.checkCountFits(fits, i, reader.offset());
         reader.beginRow();
         reader.real(finishAmbient[i], Field{"ambient", "finish", i});
         reader.real(finishDiffuse[i], Field{"diffuse", "finish", i});
@@ -175,6 +180,7 @@ bool readFinishes(SceneReader& reader) {
         reader.endRow("finish", i);
         if (!rowDone(reader, section, i)) return false;
     }
+    reader.checkCountFits(fits, finishCount, reader.offset());
     return true;
 }
 

@@ -67,6 +67,18 @@ public:
     // Whether a value of the row begun last did not convert, or the file
     // ended within it.
     bool rowFailed() const { return rowFailed_; }
+    // A section of rows of a fixed number of values (lights, finishes), for
+    // checkCountFits: before each row (`row` < count) and after the last
+    // (`row` == count), with `at` where the next token stands.
+    struct CountCheck {
+        const char* plural;
+        const char* singular;
+        int width;
+        int count;
+        long countAt;
+    };
+    void checkCountFits(const CountCheck& check, int row, long at);
+
     // Whether a value failed to convert, a type word was unknown or the
     // file ended early: then the rest of the text is no sign of a count.
     bool wentWrong() const { return failedOnce_; }
@@ -96,6 +108,7 @@ private:
         const char* owner;
         int row;
     };
+    bool fillsOneLine(const Row& row) const;
 
     long firstNonBlank(long at) const;
     void skipBlanks();
@@ -103,6 +116,7 @@ private:
     void nonFinite(long before, double value, const Field& field);
     void firstFailure(long at);
     void sayUnread();
+    int lineNumbers(long at) const;
     int rowsRead(const char* owner) const;  // rows of `owner` read as written
     void flushStuck(bool byWord);
     bool capped();
@@ -142,7 +156,8 @@ private:
     long rowStart_ = 0;
     bool failedOnce_ = false;
     long failureAt_ = -1;  // where reading first went wrong
-    std::string hint_;     // printed after the next diagnostic
+    bool countWarned_ = false;
+    std::string hint_;  // printed after the next diagnostic
     int notes_ = 0;
     int notesDropped_ = 0;
     bool pastInt_ = false;  // the last integer read lay outside the int range
