@@ -169,6 +169,17 @@ private:
 
 // Objects that can never be hit or are drawn smaller than written, each
 // said at its row (`starts`: where each object's row begins).
+// The sections of a scene file, in their order; each false when the scene
+// is refused. `lookAt`, `upVector`, `fieldOfView` and the starts of the
+// camera's rows, and the starts of the lights' rows, are for the checks
+// that follow.
+void readCamera(SceneReader& reader, Vetor& lookAt, Vetor& upVector, double& fieldOfView,
+                long (&starts)[3]);
+bool readLights(SceneReader& reader, std::vector<long>& starts);
+bool readPigments(SceneReader& reader);
+bool readFinishes(SceneReader& reader);
+bool readObjects(SceneReader& reader);
+
 void checkObjects(SceneReader& reader, const std::vector<long>& starts);
 // Lights that cannot work: an attenuation of 0 0 0, a light inside an
 // opaque sphere, an opaque sphere around the eye and every light. `starts`
