@@ -73,6 +73,11 @@ struct Item {
 // it saves.
 void buildHierarchy(std::vector<Item>& items);
 
+// The binned surface-area split of items[begin, end): the objects whose
+// centroid falls in a bin below the best plane are moved first. Returns how
+// many they are, or 0 when all centroids coincide (no plane separates them).
+int binnedSplit(std::vector<Item>& items, int begin, int end);
+
 // Builds `accel` from the object table and the camera (for the scene's extent).
 void buildAcceleration();
 
@@ -82,6 +87,12 @@ inline double dot3(const double a[3], const double b[3]) {
     sum = a[1] * b[1] + sum;
     sum = a[2] * b[2] + sum;
     return sum;
+}
+
+// Half the surface area of a box: the surface-area heuristic's measure.
+inline double halfArea(const double lo[3], const double hi[3]) {
+    const double x = hi[0] - lo[0], y = hi[1] - lo[1], z = hi[2] - lo[2];
+    return x * y + y * z + z * x;
 }
 
 inline double length3(const double v[3]) { return std::sqrt(dot3(v, v)); }

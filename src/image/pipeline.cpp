@@ -256,13 +256,6 @@ double since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Seconds of processor time the process has used, all its threads together.
-double processorSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
-}
-
 }  // namespace
 
 WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
@@ -280,7 +273,7 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
     const int workers = settings.threads > 1 ? settings.threads : 0;
     traceCounts = TraceCounts{};  // this thread's share of the render, from here
     start = std::chrono::steady_clock::now();
-    const double processorStart = processorSeconds();
+    const std::clock_t processorStart = std::clock();  // all the process's threads
     bool ok = false;
     {
         ChunkPipeline pipeline(rays, frame, workers);
@@ -292,7 +285,8 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
     }
     report.tracing = since(start) - report.writing;
     // The writer's own time is counted once, at its wall time.
-    report.tracingCpu = processorSeconds() - processorStart - report.writing;
+    report.tracingCpu =
+        static_cast<double>(std::clock() - processorStart) / CLOCKS_PER_SEC - report.writing;
     report.counts.add(traceCounts);
     if (report.threads < settings.threads)
         std::fprintf(stderr, "fotolume: memory or threads ran short: traced on %d of %d threads\n",

@@ -105,28 +105,6 @@ TEST(CommandLine, HelpVersionAndOptionForms) {
         EXPECT_NE(run.out.find("scene-format.md"), std::string::npos);
         EXPECT_EQ(run.err, "");
     }
-    // Installed with any prefix, the help names the guide where it went;
-    // where it is not installed, it says so.
-    const std::string prefix = dir.path("prefix");
-    ASSERT_EQ(std::system(("cmake --install '" + std::string(FOTOLUME_BUILD_DIR) + "' --prefix '" +
-                           prefix + "' >/dev/null")
-                              .c_str()),
-              0);
-    const std::string installed = dir.path("installed-help");
-    ASSERT_EQ(std::system(("'" + prefix + "/bin/fotolume' --help >'" + installed + "'").c_str()),
-              0);
-    EXPECT_NE(test::readFile(installed).find("The scene file format: " + prefix +
-                                             "/share/doc/fotolume/scene-format.md,\n"),
-              std::string::npos)
-        << test::readFile(installed);
-    ASSERT_EQ(std::system(("cp '" + prefix + "/bin/fotolume' '" + dir.path("alone") + "'").c_str()),
-              0);
-    ASSERT_EQ(std::system(("'" + dir.path("alone") + "' --help >'" + installed + "'").c_str()), 0);
-    if (!test::exists(FOTOLUME_DOC_DIR "/scene-format.md")) {
-        EXPECT_NE(test::readFile(installed).find("(scene-format.md) is not installed here"),
-                  std::string::npos);
-    }
-
     const test::RunResult version = runFotolume({"--version"});
     EXPECT_EQ(version.status, EXIT_OK);
     EXPECT_EQ(version.out.rfind("fotolume 1.", 0), 0u) << version.out;
@@ -171,38 +149,6 @@ TEST(CommandLine, HelpVersionAndOptionForms) {
         EXPECT_EQ(image, first);
         EXPECT_EQ(image.size(), 12u + 17 * 5 * 3);
     }
-}
-
-// Options that change nothing in the run they are given to are said; a
-// call of exactly four words whose first is no option is four operands,
-// whatever they look like.
-TEST(CommandLine, OptionsWithoutEffectAreSaid) {
-    test::TempDir dir;
-    const std::string out = dir.path("out.ppm");
-    const struct {
-        std::vector<std::string> args;
-        std::string err;
-    } rows[] = {
-        {{"--check", "--threads", "2", "--samples", "3", example()},
-         "fotolume: warning: --threads has no effect with --check\n"
-         "fotolume: warning: --samples has no effect with --check\n"},
-        {{"--check", example(), "--quiet", "--stats"},
-         "fotolume: warning: --quiet has no effect with --check\n"
-         "fotolume: warning: --stats has no effect with --check\n"},
-        {{"--aa-threshold", "0.5", example(), out, "4", "3"},
-         "fotolume: warning: --aa-threshold has no effect without --samples N (N at least 2)\n"},
-        {{example(), out, "4", "3", "--samples", "2", "--aa-threshold", ".5"}, ""},
-    };
-    for (const auto& row : rows) {
-        const test::RunResult run = runFotolume(row.args);
-        EXPECT_EQ(run.status, EXIT_OK) << row.err;
-        EXPECT_EQ(run.err, row.err);
-    }
-    // An image named like an option, in a four-word call.
-    const test::RunResult run =
-        runFotolume({example(), "-q", "4", "3"}, "cd '" + dir.path("") + "';");
-    EXPECT_EQ(run.status, EXIT_OK) << run.err;
-    EXPECT_EQ(test::readFile(dir.path("-q")).size(), 11u + 4 * 3 * 3);
 }
 
 // The format comes from --format, else from the name (.png in any case);

@@ -26,22 +26,6 @@ std::string sha256(const std::string& file) {
     return hash;
 }
 
-// The bytes of the pixels (after the header) of a rendered image.
-std::string pixels(const std::string& scene, int width, int height) {
-    test::TempDir dir;
-    const std::string out = dir.path("out.ppm");
-    const test::RunResult run =
-        test::runFotolume({scene, out, std::to_string(width), std::to_string(height)});
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_EQ(run.err, "");
-    const std::string image = test::readFile(out);
-    const std::string header =
-        "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-    EXPECT_EQ(image.substr(0, header.size()), header);
-    EXPECT_EQ(image.size(), header.size() + 3u * width * height);
-    return image.substr(header.size());
-}
-
 // Every example and bench scene renders to exactly the bytes recorded, on
 // one thread (traced on the main thread) and on several, more threads than
 // cores among them.
@@ -119,7 +103,7 @@ TEST(Render, EveryExampleSceneRendersWithoutWarnings) {
     for (const char* folder : {"scenes", "bench/scenes"}) {
         for (const auto& entry : std::filesystem::directory_iterator(test::sourcePath(folder))) {
             if (entry.path().extension() != ".txt") continue;
-            pixels(entry.path().string(), 16, 12);
+            test::pixels(entry.path().string(), 16, 12);
             const test::RunResult check = test::runFotolume({"--check", entry.path().string()});
             EXPECT_EQ(check.status, 0) << entry.path();
             EXPECT_EQ(check.err, "");
@@ -206,82 +190,6 @@ TEST(Region, BandsRenderedByParallelStackIntoTheFullImage) {
 // light. Every pixel's ray hits it and casts one shadow ray; a mirror
 // finish adds one reflected ray a pixel (which meets nothing); a full 2 x 2
 // grid makes four samples a pixel of each.
-// Tables past the classic sizes (10 lights, 20 pigments, 50 finishes, 200
-// objects): at them, one past them and far past them, the rows render
-// exactly as the same rows within them. The scene's own rows come last in
-// each table, after rows that change nothing (black lights, unused pigments
-// and finishes, small spheres out of every ray's way), so the rows past the
-// classic sizes are the ones that make the image.
-TEST(Render, TablesPastTheClassicSizesRenderEveryRow) {
-    const auto scene = [](int lights, int pigments, int finishes, int objects) {
-        std::string text =
-            "0 1 6\n0 0 0\n0 1 0\n40\n" + std::to_string(lights) + "\n0 0 0 .2 .2 .2 0 0 0\n";
-        for (int i = 2; i < lights; ++i) text += "5 5 5 0 0 0 1 0 0\n";
-        text += "10 10 10 1 1 1 1 0 0\n" + std::to_string(pigments) + "\n";
-        for (int i = 2; i < pigments; ++i) text += "solid 0 1 0\n";
-        text += "solid 1 0 0\nchecker 1 1 1 0 0 0 0.5\n" + std::to_string(finishes) + "\n";
-        for (int i = 1; i < finishes; ++i) text += "0 0 0 1 0 0 1\n";
-        text += "1 0.7 0.3 20 0 0 1\n" + std::to_string(objects) + "\n";
-        const std::string finish = std::to_string(finishes - 1);
-        for (int i = 2; i < objects; ++i)
-            text += "0 " + finish + " sphere " + std::to_string(i % 7) + " 0 1000 0.1\n";
-        text += std::to_string(pigments - 2) + " " + finish + " sphere 0 0 0 1\n" +
-                std::to_string(pigments - 1) + " " + finish + " disc 0 -1 0 5 0 1 0\n";
-        return text;
-    };
-    test::TempDir dir;
-    const std::string reference = pixels(dir.write("classic.txt", scene(2, 2, 1, 2)), 16, 12);
-    const struct {
-        int lights, pigments, finishes, objects;
-    } rows[] = {
-        {10, 20, 50, 200}, {11, 21, 51, 201},    {2, 2, 1, 20000},
-        {3000, 2, 1, 2},   {2, 20000, 20000, 2}, {300, 300, 300, 3000},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.lights) + " lights, " + std::to_string(row.pigments) +
-                     " pigments, " + std::to_string(row.finishes) + " finishes, " +
-                     std::to_string(row.objects) + " objects");
-        const std::string file =
-            dir.write("scene.txt", scene(row.lights, row.pigments, row.finishes, row.objects));
-        EXPECT_TRUE(pixels(file, 16, 12) == reference);
-    }
-}
-
-// --background: the colour of every ray that meets nothing, a reflected
-// one too; without it, the grey as always.
-TEST(Render, ABackgroundOfOnesOwn) {
-    test::TempDir dir;
-    const std::string camera = "0 0 0\n0 0 -1\n0 1 0\n60\n1\n0 0 0 1 1 1 1 0 0\n";
-    const std::string empty = dir.write("empty.txt", camera + "0\n0\n0\n");
-    // A mirror of half strength filling the view, facing the eye.
-    const std::string mirror =
-        dir.write("mirror.txt",
-                  camera + "1\nsolid 1 1 1\n1\n0 0 0 1 0.5 0 1\n1\n0 0 disc 0 0 -5 100 0 0 1\n");
-    const struct {
-        std::string scene;
-        std::vector<std::string> options;
-        unsigned char expected[3];
-    } rows[] = {
-        {empty, {}, {127, 127, 127}},
-        {empty, {"--background", "0.2,0.4,1"}, {51, 102, 255}},
-        {mirror, {"--background=0.2,0.4,1"}, {25, 51, 127}},  // half of it, truncated
-        {mirror, {}, {63, 63, 63}},
-    };
-    for (const auto& row : rows) {
-        std::vector<std::string> args = row.options;
-        args.insert(args.end(), {row.scene, "-", "4", "3"});
-        const test::RunResult run = test::runFotolume(args);
-        ASSERT_EQ(run.status, 0) << run.err;
-        const std::string bytes = run.out.substr(run.out.size() - 36);
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            EXPECT_EQ(static_cast<unsigned char>(bytes[i]), row.expected[i % 3]) << i;
-    }
-    const test::RunResult bad = test::runFotolume({"--background", "1,2,0", empty, "-", "4", "3"});
-    EXPECT_EQ(bad.status, 2);
-    EXPECT_NE(bad.err.find("the background must be R,G,B, each a number from 0 to 1, not '1,2,0'"),
-              std::string::npos);
-}
-
 TEST(Render, StatsCountRaysByKind) {
     test::TempDir dir;
     const std::string matte = dir.write("matte.txt",
@@ -333,7 +241,7 @@ TEST(Render, SmallScenesWhosePixelsFollowFromTheRules) {
                                         "0 0 5 0 0 0 0 1 0 40 1 0 0 0 0 0 0 1 0 0 "
                                         "1 solid 1 1 1 1 0 0 0 0 0 0.8 1.5 "
                                         "1 0 0 sphere 0 0 0 1");
-    EXPECT_EQ(pixels(glass, 1, 1), std::string(3, static_cast<char>(81)));  // 0.32 * 255
+    EXPECT_EQ(test::pixels(glass, 1, 1), std::string(3, static_cast<char>(81)));  // 0.32 * 255
 
     // Facing mirrors with ambient 0.1 per hit: depths 0 to 4 shade, the
     // depth-5 ray hits a mirror and is black: 0.5 in all, byte 127 (a
@@ -342,7 +250,7 @@ TEST(Render, SmallScenesWhosePixelsFollowFromTheRules) {
                                           "0 0 0 0 0 -1 0 1 0 30 1 0 0 0 0.1 0.1 0.1 1 0 0 "
                                           "1 solid 1 1 1 1 1 0 0 0 1 0 1 "
                                           "2 0 0 disc 0 0 -5 50 0 0 1 0 0 disc 0 0 5 50 0 0 -1");
-    EXPECT_EQ(pixels(mirrors, 1, 1), std::string(3, static_cast<char>(127)));
+    EXPECT_EQ(test::pixels(mirrors, 1, 1), std::string(3, static_cast<char>(127)));
 
     // Nothing hit: background grey. Something between the eye and the image
     // plane is not seen (rays start on the plane).
@@ -350,7 +258,7 @@ TEST(Render, SmallScenesWhosePixelsFollowFromTheRules) {
                                          "0 0 5 0 0 0 0 1 0 40 1 0 0 0 1 1 1 0 0 0 "
                                          "1 solid 1 0 0 1 1 0 0 0 0 0 1 "
                                          "1 0 0 sphere 0 0 4.5 0.3");
-    EXPECT_EQ(pixels(behind, 3, 2), std::string(18, static_cast<char>(127)));
+    EXPECT_EQ(test::pixels(behind, 3, 2), std::string(18, static_cast<char>(127)));
 
     // The top row is written first: a sphere above the axis fills the top
     // row of a 1 x 2 image and leaves the bottom one grey.
@@ -358,7 +266,7 @@ TEST(Render, SmallScenesWhosePixelsFollowFromTheRules) {
                                         "0 0 5 0 0 0 0 1 0 40 1 0 0 0 1 1 1 0 0 0 "
                                         "1 solid 1 0 0 1 1 0 0 0 0 0 1 "
                                         "1 0 0 sphere 0 0.9 0 0.8");
-    EXPECT_EQ(pixels(above, 1, 2), std::string("\xFF\0\0\x7F\x7F\x7F", 6));
+    EXPECT_EQ(test::pixels(above, 1, 2), std::string("\xFF\0\0\x7F\x7F\x7F", 6));
 }
 
 }  // namespace

@@ -275,36 +275,5 @@ TEST(ReplaceImage, OnlyStaleTemporaryFilesOfOurOwnAreRemoved) {
     EXPECT_NE(test::readFile(dir.path("out.ppm")), kOld);
 }
 
-// Standard descriptors closed at start never become the image's (a
-// warning would land in it), and a replacement never carries the
-// set-user-ID or set-group-ID bits of the file it replaces.
-TEST(ReplaceImage, NothingButTheImageLandsInIt) {
-    test::TempDir dir;
-    ASSERT_EQ(test::runFotolume({example(), dir.path("good.ppm"), "8", "6"}).status, EXIT_OK);
-    const std::string good = test::readFile(dir.path("good.ppm"));
-    // The .jpg name forces a warning, the only line the run has to say.
-    for (const char* closing : {"2>&-", "1>&- 0<&- 2>/dev/null", "0<&- 1>&- 2>&-"}) {
-        SCOPED_TRACE(closing);
-        for (bool existing : {false, true}) {
-            const std::string image = dir.path("out.jpg");
-            std::remove(image.c_str());
-            if (existing) dir.write("out.jpg", kOld);
-            const std::string command = quoted(FOTOLUME_BINARY) + " " + quoted(example()) + " " +
-                                        quoted(image) + " 8 6 " + closing;
-            EXPECT_EQ(std::system(command.c_str()), 0);
-            EXPECT_EQ(test::readFile(image), good);
-        }
-    }
-    if (geteuid() != 0) return;  // only root can replace another user's file
-    const std::string theirs = dir.write("theirs.ppm", kOld);
-    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(theirs.c_str(), 06777), 0);
-    EXPECT_EQ(test::runFotolume({example(), theirs, "8", "6"}).status, EXIT_OK);
-    struct stat info {};
-    ASSERT_EQ(stat(theirs.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0777u);
-    EXPECT_EQ(test::readFile(theirs), good);
-}
-
 }  // namespace
 }  // namespace fotolume

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "scene/scene.hpp"
 #include "shading/shading.hpp"
@@ -191,6 +193,41 @@ TEST(Trace, OnlySpheresTransmit) {
     addSolid(Vetor(1, 1, 1));
     addDisc(Vetor(0, 0, -5), 1, Vetor(0, 0, 1));
     EXPECT_EQ(traceRay(Vetor(0, 0, 0), Vetor(0, 0, -1), 0)[0], 0);
+}
+
+// --background: the colour of every ray that meets nothing, a reflected
+// one too; without it, the grey as always.
+TEST(Trace, ABackgroundOfOnesOwn) {
+    test::TempDir dir;
+    const std::string camera = "0 0 0\n0 0 -1\n0 1 0\n60\n1\n0 0 0 1 1 1 1 0 0\n";
+    const std::string empty = dir.write("empty.txt", camera + "0\n0\n0\n");
+    // A mirror of half strength filling the view, facing the eye.
+    const std::string mirror =
+        dir.write("mirror.txt",
+                  camera + "1\nsolid 1 1 1\n1\n0 0 0 1 0.5 0 1\n1\n0 0 disc 0 0 -5 100 0 0 1\n");
+    const struct {
+        std::string scene;
+        std::vector<std::string> options;
+        unsigned char expected[3];
+    } rows[] = {
+        {empty, {}, {127, 127, 127}},
+        {empty, {"--background", "0.2,0.4,1"}, {51, 102, 255}},
+        {mirror, {"--background=0.2,0.4,1"}, {25, 51, 127}},  // half of it, truncated
+        {mirror, {}, {63, 63, 63}},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = row.options;
+        args.insert(args.end(), {row.scene, "-", "4", "3"});
+        const test::RunResult run = test::runFotolume(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string bytes = run.out.substr(run.out.size() - 36);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            EXPECT_EQ(static_cast<unsigned char>(bytes[i]), row.expected[i % 3]) << i;
+    }
+    const test::RunResult bad = test::runFotolume({"--background", "1,2,0", empty, "-", "4", "3"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("the background must be R,G,B, each a number from 0 to 1, not '1,2,0'"),
+              std::string::npos);
 }
 
 }  // namespace

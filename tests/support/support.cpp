@@ -1,5 +1,6 @@
 #include "support/support.hpp"
 
+#include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
 
@@ -59,6 +60,21 @@ RunResult runFotolume(const std::vector<std::string>& args, const std::string& s
     result.out = readFile(capture.path("out"));
     result.err = readFile(capture.path("err"));
     return result;
+}
+
+std::string pixels(const std::string& scene, int width, int height) {
+    TempDir dir;
+    const std::string out = dir.path("out.ppm");
+    const test::RunResult run =
+        runFotolume({scene, out, std::to_string(width), std::to_string(height)});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string image = readFile(out);
+    const std::string header =
+        "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    EXPECT_EQ(image.substr(0, header.size()), header);
+    EXPECT_EQ(image.size(), header.size() + 3u * width * height);
+    return image.substr(header.size());
 }
 
 std::string readFile(const std::string& path) {

@@ -34,6 +34,9 @@ RunResult runFotolume(const std::vector<std::string>& args, const std::string& s
                       const std::string& feed = "");
 
 std::string readFile(const std::string& path);
+// The bytes of the pixels (after the header) of the scene rendered as a
+// PPM at the size, checking that the run went well and said nothing.
+std::string pixels(const std::string& scene, int width, int height);
 // A PNG file decoded by libpng and given back as the binary PPM of the same
 // pixels; "" when the file is no 8-bit RGB, non-interlaced PNG.
 std::string pngAsPpm(const std::string& path);
