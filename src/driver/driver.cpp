@@ -180,53 +180,40 @@ int explainCommand(const CommandLine& line) {
     return finishText();
 }
 
-}  // namespace
-
-int runFotolume(int argc, char** argv) {
-    const CommandLine line = parseCommandLine(argc, argv);
-    if (!line.bad.empty()) return usageError(line.bad);
-    sceneLimitMib = line.sceneLimitMib > 0 ? line.sceneLimitMib : DEFAULT_SCENE_LIMIT_MIB;
-    if (line.hasBackground)
-        set(backgroundColor, line.background[0], line.background[1], line.background[2]);
-    if (line.help || line.version) {
-        if (line.help)
-            printHelp();
-        else
-            std::printf("fotolume %s\n", FOTOLUME_VERSION);
-        return finishText();
-    }
-    if (line.check) {
-        if (line.operands.size() != 1) return usageError("--check takes one operand, the scene");
-        warnIneffective(line);
-        return checkScene(line.operands[0]);
-    }
-    if (line.explain) return explainCommand(line);
-    if (line.operands.size() != 4) return usageError("");
-    warnIneffective(line);
-    const char* sceneName = line.operands[0];
-    const char* imageName = line.operands[1];
-    const char* widthText = line.operands[2];
-    const char* heightText = line.operands[3];
-
-    long long width = 0, height = 0;
-    if (!imageSize(widthText, heightText, width, height)) return EXIT_USAGE;
-    imageWidth = static_cast<int>(width);
-    imageHeight = static_cast<int>(height);
-    RenderSettings settings;
+// What the image will be: its region, samples and format, from the
+// command line; "" or the usage problem.
+std::string frameSettings(const CommandLine& line, long long width, long long height,
+                          const char* imageName, RenderSettings& settings) {
     const std::string regionProblem = checkRegion(line, width, height, settings.frame.region);
-    if (!regionProblem.empty()) return usageError(regionProblem);
+    if (!regionProblem.empty()) return regionProblem;
     settings.frame.samples = line.samples;
     if (line.aaThreshold >= 0.0) settings.frame.threshold = line.aaThreshold;
     settings.format = chooseFormat(line, imageName);
     if (settings.format == ImageFormat::Png && settings.frame.region.width > MAX_PNG_WIDTH)
-        return usageError("a PNG image is at most " + std::to_string(MAX_PNG_WIDTH) +
-                          " pixels wide; write a PPM for wider images");
+        return "a PNG image is at most " + std::to_string(MAX_PNG_WIDTH) +
+               " pixels wide; write a PPM for wider images";
     if (settings.format == ImageFormat::Png && settings.frame.region.height > PNG_READERS_MAX_ROWS)
         std::fprintf(stderr,
                      "fotolume: warning: the PNG will be %d rows tall, and common readers "
                      "refuse more than %lld rows unless told otherwise (libpng's default "
                      "limit)\n",
                      settings.frame.region.height, PNG_READERS_MAX_ROWS);
+    return "";
+}
+
+// The render: SCENE IMAGE WIDTH HEIGHT.
+int renderCommand(const CommandLine& line) {
+    if (line.operands.size() != 4) return usageError("");
+    warnIneffective(line);
+    const char* sceneName = line.operands[0];
+    const char* imageName = line.operands[1];
+    long long width = 0, height = 0;
+    if (!imageSize(line.operands[2], line.operands[3], width, height)) return EXIT_USAGE;
+    imageWidth = static_cast<int>(width);
+    imageHeight = static_cast<int>(height);
+    RenderSettings settings;
+    const std::string problem = frameSettings(line, width, height, imageName, settings);
+    if (!problem.empty()) return usageError(problem);
 
     if (sameFile(sceneName, imageName)) {
         std::fprintf(stderr,
@@ -254,6 +241,30 @@ int runFotolume(int argc, char** argv) {
     if (!image.commit()) return EXIT_FAILURE_INPUT;
     if (line.stats) printStats(reading, report);
     return EXIT_OK;
+}
+
+}  // namespace
+
+int runFotolume(int argc, char** argv) {
+    const CommandLine line = parseCommandLine(argc, argv);
+    if (!line.bad.empty()) return usageError(line.bad);
+    sceneLimitMib = line.sceneLimitMib > 0 ? line.sceneLimitMib : DEFAULT_SCENE_LIMIT_MIB;
+    if (line.hasBackground)
+        set(backgroundColor, line.background[0], line.background[1], line.background[2]);
+    if (line.help || line.version) {
+        if (line.help)
+            printHelp();
+        else
+            std::printf("fotolume %s\n", FOTOLUME_VERSION);
+        return finishText();
+    }
+    if (line.check) {
+        if (line.operands.size() != 1) return usageError("--check takes one operand, the scene");
+        warnIneffective(line);
+        return checkScene(line.operands[0]);
+    }
+    if (line.explain) return explainCommand(line);
+    return renderCommand(line);
 }
 
 }  // namespace fotolume

@@ -66,6 +66,19 @@ double parseDecimal(const std::string& text, double low, double high) {
     return value >= low && value <= high ? value : -1;
 }
 
+// R,G,B: three numbers from 0 to 1.
+bool parseColor(const std::string& text, double (&color)[3]) {
+    std::size_t start = 0;
+    for (int k = 0; k < 3; ++k) {
+        const std::size_t comma = k < 2 ? text.find(',', start) : text.size();
+        if (comma == std::string::npos) return false;
+        color[k] = parseDecimal(text.substr(start, comma - start), 0.0, 1.0);
+        if (color[k] < 0) return false;
+        start = comma + 1;
+    }
+    return true;
+}
+
 // LEFT,TOP,WIDTH,HEIGHT: four whole numbers of pixels.
 bool parseRegion(const std::string& text, long long (&region)[4]) {
     std::size_t start = 0;
@@ -100,18 +113,9 @@ std::string takeValue(const std::string& option, const std::string& value, Comma
         return "the anti-aliasing threshold must be a number from 0 to 1, not " + quoted;
     }
     if (option == "background") {
-        std::size_t start = 0;
-        line.hasBackground = true;
-        for (int k = 0; k < 3; ++k) {
-            const std::size_t comma = k < 2 ? value.find(',', start) : value.size();
-            line.background[k] = comma == std::string::npos
-                                     ? -1
-                                     : parseDecimal(value.substr(start, comma - start), 0.0, 1.0);
-            if (line.background[k] < 0)
-                return "the background must be R,G,B, each a number from 0 to 1, not " + quoted;
-            start = comma + 1;
-        }
-        return "";
+        line.hasBackground = parseColor(value, line.background);
+        if (line.hasBackground) return "";
+        return "the background must be R,G,B, each a number from 0 to 1, not " + quoted;
     }
     if (option == "scene-limit") {
         line.sceneLimitMib = parseWhole(value, 1, 1LL << 24);

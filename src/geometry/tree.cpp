@@ -84,6 +84,35 @@ int buildHalves(Builder& builder, std::vector<Item>& items, int begin, int split
     return buildNode(builder, items, split, end, depth + 1);
 }
 
+// Every split of the centroid order on every axis costed; the cheapest
+// (axis, and how many objects go first) and its cost.
+void sweep(std::vector<Item>& items, int begin, int end, double& bestCost, int& bestAxis,
+           int& bestSplit) {
+    const int count = end - begin;
+    std::vector<double> rightArea(count + 1);
+    for (int axis = 0; axis < 3 && count > 1; ++axis) {
+        sortByCentre(items, begin, end, axis);
+        double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+        for (int i = count - 1; i >= 1; --i) {
+            grow(lo, hi, items[begin + i]);
+            rightArea[i] = halfArea(lo, hi);
+        }
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = INFINITY;
+            hi[k] = -INFINITY;
+        }
+        for (int i = 1; i < count; ++i) {
+            grow(lo, hi, items[begin + i - 1]);
+            const double cost = halfArea(lo, hi) * i + rightArea[i] * (count - i);
+            if (cost < bestCost) {
+                bestCost = cost;
+                bestAxis = axis;
+                bestSplit = i;
+            }
+        }
+    }
+}
+
 int buildNode(Builder& builder, std::vector<Item>& items, int begin, int end, int depth) {
     std::vector<BinaryNode>& tree = builder.tree;
     const int index = static_cast<int>(tree.size());
@@ -107,28 +136,7 @@ int buildNode(Builder& builder, std::vector<Item>& items, int begin, int end, in
     }
     double bestCost = INFINITY;
     int bestAxis = -1, bestSplit = -1;
-    std::vector<double> rightArea(count + 1);
-    for (int axis = 0; axis < 3 && count > 1; ++axis) {
-        sortByCentre(items, begin, end, axis);
-        double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
-        for (int i = count - 1; i >= 1; --i) {
-            grow(lo, hi, items[begin + i]);
-            rightArea[i] = halfArea(lo, hi);
-        }
-        for (int k = 0; k < 3; ++k) {
-            lo[k] = INFINITY;
-            hi[k] = -INFINITY;
-        }
-        for (int i = 1; i < count; ++i) {
-            grow(lo, hi, items[begin + i - 1]);
-            const double cost = halfArea(lo, hi) * i + rightArea[i] * (count - i);
-            if (cost < bestCost) {
-                bestCost = cost;
-                bestAxis = axis;
-                bestSplit = i;
-            }
-        }
-    }
+    sweep(items, begin, end, bestCost, bestAxis, bestSplit);
     // A split costs its children's tests and a visit to each child's box,
     // which measured about as dear as two object tests; small leaves pay.
     const double leafCost = halfArea(node.lo, node.hi) * (count - SPLIT_COST);
