@@ -147,11 +147,13 @@ void warnIneffective(const CommandLine& line) {
 
 // Reads the scene as a render would (camera included, for a 1 x 1 image),
 // says what a render would say, and traces nothing.
-int checkScene(const char* sceneName) {
+int checkScene(const char* sceneName, bool dump) {
     imageWidth = 1;
     imageHeight = 1;
     int warnings = 0;
-    if (readScene(sceneName, stderr, &warnings) != ReadStatus::Ok) return EXIT_FAILURE_INPUT;
+    const ReadStatus status = readScene(sceneName, stderr, &warnings, dump ? stdout : nullptr);
+    const int text = dump ? finishText() : EXIT_OK;
+    if (status != ReadStatus::Ok || text != EXIT_OK) return EXIT_FAILURE_INPUT;
     return warnings > 0 ? EXIT_FAILURE_INPUT : EXIT_OK;
 }
 
@@ -261,8 +263,10 @@ int runFotolume(int argc, char** argv) {
     if (line.check) {
         if (line.operands.size() != 1) return usageError("--check takes one operand, the scene");
         warnIneffective(line);
-        return checkScene(line.operands[0]);
+        return checkScene(line.operands[0], line.dump);
     }
+    if (line.dump)
+        std::fprintf(stderr, "fotolume: warning: --dump has no effect without --check\n");
     if (line.explain) return explainCommand(line);
     return renderCommand(line);
 }

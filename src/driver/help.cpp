@@ -61,7 +61,7 @@ void printUsage() {
 void printHelp() {
     std::printf(
         "Usage: fotolume [OPTION]... SCENE IMAGE WIDTH HEIGHT\n"
-        "  or:  fotolume --check SCENE\n"
+        "  or:  fotolume --check [--dump] SCENE\n"
         "  or:  fotolume --explain X,Y [OPTION]... SCENE WIDTH HEIGHT\n"
         "Render the scene file SCENE into IMAGE, an image of WIDTH x HEIGHT pixels: PNG\n"
         "when its name ends in .png, binary PPM otherwise. SCENE may be - for standard\n"
@@ -94,6 +94,8 @@ void printHelp() {
         "      --background R,G,B  the colour of a ray that meets nothing (each 0 to 1;\n"
         "                        default 0.5,0.5,0.5, a mid-grey)\n"
         "      --scene-limit MIB read scenes of at most MIB MiB (default %lld)\n"
+        "      --dump            with --check: print every row as read, with its line\n"
+        "                        and column and its values as understood\n"
         "  -h, --help            print this help and exit\n"
         "      --version         print the version and exit\n"
         "\n"

@@ -196,6 +196,8 @@ bool takeOption(int argc, char** argv, int& i, CommandLine& line) {
         line.given.push_back("quiet");
     } else if (word == "--check") {
         line.check = true;
+    } else if (word == "--dump") {
+        line.dump = true;
     } else if (word == "--stats") {
         line.stats = true;
         line.given.push_back("stats");

@@ -44,6 +44,7 @@ ReadStatus readContent(SceneReader& reader, const char* fileName, std::FILE* dia
     double fieldOfView = 0.0;
     long starts[3] = {};
     readCamera(reader, lookAt, upVector, fieldOfView, starts);
+    cameraInput = CameraInput{lookAt, upVector, fieldOfView};
     std::vector<long> lightStarts;
     if (!readLights(reader, lightStarts) || !readPigments(reader) || !readFinishes(reader) ||
         !readObjects(reader))
@@ -85,7 +86,7 @@ bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::
 
 }  // namespace
 
-ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings) {
+ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings, std::FILE* dump) {
     rowLines = RowLines{};
     std::error_code ignored;
     std::FILE* in = nullptr;
@@ -106,9 +107,11 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings
     std::fclose(in);
     if (!loaded) return ReadStatus::Refused;
     SceneReader reader(std::move(text), fileName, diagnostics);
+    if (dump != nullptr) reader.recordEveryRow();
     const ReadStatus status = readContent(reader, fileName, diagnostics);
     sceneChanged();
     reader.finish(status != ReadStatus::Ok);
+    if (dump != nullptr) dumpRows(dump, reader.everyRow());
     if (warnings != nullptr) *warnings = reader.warnings();
     return status;
 }

@@ -120,6 +120,14 @@ void growPigments(int rows);
 void growFinishes(int rows);
 void growObjects(int rows);
 
+// The camera as the file gives it (the look-at point, up vector and field
+// of view are kept nowhere else): for showing what was read.
+struct CameraInput {
+    Vetor lookAt, up;
+    double fieldOfView = 0.0;
+};
+extern CameraInput cameraInput;
+
 // Puts every table and camera global back to its start-up value, for callers
 // that read more than one scene in a process (tests, the fuzzer).
 void resetScene();
@@ -149,8 +157,11 @@ enum class ReadStatus {
 // Reads the scene file into the tables and sets up the camera. Warnings and
 // errors about the content go to `diagnostics` as FILE:LINE:COLUMN: lines;
 // `warnings`, when given, receives how many warnings there were.
-ReadStatus readScene(const char* fileName, std::FILE* diagnostics = stderr,
-                     int* warnings = nullptr);
+// With `dump`, every row as read is printed there after reading (even a
+// refused scene's, as far as it was read): its line and column, its table
+// and row number, and its values as understood.
+ReadStatus readScene(const char* fileName, std::FILE* diagnostics = stderr, int* warnings = nullptr,
+                     std::FILE* dump = nullptr);
 
 enum class CameraStatus { Ok, EyeAtLookAt, UpAlongView, BadFieldOfView, NotFinite };
 

@@ -99,6 +99,7 @@ ObjectType objectTypeOf(const char* word) {
 }
 
 RowLines rowLines;
+CameraInput cameraInput;
 long long sceneLimitMib = DEFAULT_SCENE_LIMIT_MIB;
 
 long lineOfRow(const std::vector<long>& lines, int row) {

@@ -239,6 +239,7 @@ void SceneReader::beginRow() {
 
 void SceneReader::endRow(const char* owner, int row) {
     if (!failedOnce_) rows_.push_back(Row{rowStart_, offset(), owner, row});
+    if (recordAll_) allRows_.push_back(Row{rowStart_, offset(), owner, row});
 }
 
 void SceneReader::firstFailure(long at) {
@@ -246,6 +247,19 @@ void SceneReader::firstFailure(long at) {
     failedOnce_ = true;
     failureAt_ = at;
     hint_ = layoutHint();
+}
+
+}  // namespace fotolume
+
+namespace fotolume {
+
+std::vector<SceneReader::RowAt> SceneReader::everyRow() {
+    std::vector<RowAt> rows;
+    for (const Row& row : allRows_) {
+        const Position where = locate(row.start);
+        rows.push_back(RowAt{row.owner, row.row, where.line, where.column});
+    }
+    return rows;
 }
 
 }  // namespace fotolume

@@ -79,6 +79,16 @@ public:
     };
     void checkCountFits(const CountCheck& check, int row, long at);
 
+    // Every row as read, with where it starts (for --dump): recorded once
+    // asked for, however reading went.
+    struct RowAt {
+        const char* owner;
+        int row;
+        long line, column;
+    };
+    void recordEveryRow() { recordAll_ = true; }
+    std::vector<RowAt> everyRow();
+
     // Whether a value failed to convert, a type word was unknown or the
     // file ended early: then the rest of the text is no sign of a count.
     bool wentWrong() const { return failedOnce_; }
@@ -157,6 +167,8 @@ private:
     bool failedOnce_ = false;
     long failureAt_ = -1;  // where reading first went wrong
     bool countWarned_ = false;
+    bool recordAll_ = false;
+    std::vector<Row> allRows_;
     std::string hint_;  // printed after the next diagnostic
     int notes_ = 0;
     int notesDropped_ = 0;
@@ -179,6 +191,9 @@ bool readLights(SceneReader& reader, std::vector<long>& starts);
 bool readPigments(SceneReader& reader);
 bool readFinishes(SceneReader& reader);
 bool readObjects(SceneReader& reader);
+
+// Prints the rows as read, one a line, with their values from the tables.
+void dumpRows(std::FILE* out, const std::vector<SceneReader::RowAt>& rows);
 
 void checkObjects(SceneReader& reader, const std::vector<long>& starts);
 // Lights that cannot work: an attenuation of 0 0 0, a light inside an

@@ -230,5 +230,45 @@ TEST(SceneReader, SilentMistakesAreSaidAtTheirLine) {
               test::runFotolume({dir.write("clean", kWorkedExample), "-", "8", "6"}).out);
 }
 
+// --check --dump: every row as read, the shifted ones included, with the
+// values each landed on; the diagnostics go to standard error as ever.
+TEST(SceneReader, DumpShowsEveryRowAsRead) {
+    test::TempDir dir;
+    const std::string scene =
+        dir.write("every.txt",
+                  "0 1 6\n0 0 0\n0 1 0\n45\n2\n0 0 0 0.2 0.2 0.2 1 0 0\n10 10 10 1 1 1 1 0 0.5\n"
+                  "3\nsolid 1 0 0\nchecker 1 1 1 0 0 0 0.5\ngradient 0 -1 0 0 2 0 1 0.5 0 0 0 1\n"
+                  "1\n1 0.7 0.3 20 0 0 1\n"
+                  "4\n0 0 sphere 0 0 0 1\n1 0 disc 0 -1 0 5 0 1 0\n2 0 triangle 0 0 0 1 0 0 0 1 0\n"
+                  "0 0 shpere 1 2 3 4\n");
+    const test::RunResult run = test::runFotolume({"--check", "--dump", scene});
+    EXPECT_EQ(run.status, 1);  // the unknown word is a warning
+    EXPECT_EQ(run.out,
+              "1:1: the eye point: 0 1 6\n"
+              "2:1: the look-at point: 0 0 0\n"
+              "3:1: the up vector: 0 1 0\n"
+              "4:1: the field of view: 45\n"
+              "5:1: the number of lights: 2\n"
+              "6:1: light 0: position 0 0 0, color 0.2 0.2 0.2, attenuation 1 0 0\n"
+              "7:1: light 1: position 10 10 10, color 1 1 1, attenuation 1 0 0.5\n"
+              "8:1: the number of pigments: 3\n"
+              "9:1: pigment 0: 'solid', color 1 0 0\n"
+              "10:1: pigment 1: 'checker', colors 1 1 1 and 0 0 0, cell size 0.5\n"
+              "11:1: pigment 2: 'gradient', origin 0 -1 0, direction 0 2 0, colors 1 0.5 0 and 0 "
+              "0 1\n"
+              "12:1: the number of finishes: 1\n"
+              "13:1: finish 0: ambient 1, diffuse 0.7, specular 0.3, shininess 20, reflection 0, "
+              "transmission 0, ior 1\n"
+              "14:1: the number of objects: 4\n"
+              "15:1: object 0: pigment 0, finish 0, 'sphere', centre 0 0 0, radius 1\n"
+              "16:1: object 1: pigment 1, finish 0, 'disc', centre 0 -1 0, radius 5, normal 0 1 0\n"
+              "17:1: object 2: pigment 2, finish 0, 'triangle', corners 0 0 0, 1 0 0, 0 1 0\n"
+              "18:1: object 3: pigment 0, finish 0, 'shpere', no type: no values read\n");
+    EXPECT_NE(run.err.find("unknown object type 'shpere'"), std::string::npos) << run.err;
+    // Without --check it only says it does nothing.
+    const test::RunResult render = test::runFotolume({"--dump", scene, "-", "4", "3"});
+    EXPECT_NE(render.err.find("--dump has no effect without --check"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace fotolume
