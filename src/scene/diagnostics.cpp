@@ -282,8 +282,8 @@ void SceneReader::sayUnread() {
         const int n = rowsRead(table.owner);
         if (*table.count > n)
             read = "; " + std::to_string(n) + " " + (n == 1 ? table.owner : table.plural) +
-                   " of the " + std::to_string(*table.count) +
-                   " the count asks for were read before line " + std::to_string(failed);
+                   " of the " + std::to_string(*table.count) + " the count asks for " +
+                   (n == 1 ? "was" : "were") + " read before line " + std::to_string(failed);
         if (*table.count > n) break;
     }
     const std::string lines =
