@@ -1,0 +1,91 @@
+// The README's recipes for many scenes and for one image on many machines,
+// run as written: each code block is taken from the README itself, with
+// only the other machines' names replaced by ':' (this machine), which GNU
+// parallel runs locally.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/support.hpp"
+
+namespace fotolume {
+namespace {
+
+// The indented code blocks of the README between two headings.
+std::vector<std::string> codeBlocks(const std::string& from, const std::string& to) {
+    std::istringstream readme(test::readFile(test::sourcePath("README.md")));
+    std::vector<std::string> blocks;
+    std::string line, block;
+    bool inside = false;
+    while (std::getline(readme, line)) {
+        if (line == from) inside = true;
+        if (line == to) break;
+        if (!inside) continue;
+        if (line.rfind("    ", 0) == 0) {
+            block += line.substr(4) + "\n";
+        } else if (!block.empty()) {
+            blocks.push_back(block);
+            block.clear();
+        }
+    }
+    if (!block.empty()) blocks.push_back(block);
+    return blocks;
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+TEST(Recipes, EveryRecipeRunsAsWritten) {
+    if (std::system("command -v parallel >/dev/null && command -v pamcat >/dev/null") != 0)
+        GTEST_SKIP() << "GNU parallel or netpbm's pamcat is missing (tools/setup installs them)";
+    const std::vector<std::string> blocks = codeBlocks("## Rendering many scenes", "## Speed");
+    ASSERT_EQ(blocks.size(), 5u);
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.path("frames"));
+    std::filesystem::create_directories(dir.path("home/.parallel"));
+    dir.write("home/.parallel/will-cite", "");
+    // A scene that renders in a blink at any size.
+    const std::string scene =
+        "0 0 5\n0 0 0\n0 1 0\n40\n1\n0 0 0 1 1 1 1 0 0\n1\nsolid 1 0 0\n"
+        "1\n1 0 0 0 0 0 1\n1\n0 0 sphere 0 0 0 1\n";
+    dir.write("frames/a.txt", scene);
+    dir.write("frames/b.txt", scene);
+    dir.write("scene.txt", scene);
+    const std::string setup =
+        "cd '" + dir.path("") + "' && export HOME='" + dir.path("home") + "' PATH='" +
+        std::filesystem::path(FOTOLUME_BINARY).parent_path().string() + "':$PATH && ";
+    for (const std::string& written : blocks) {
+        SCOPED_TRACE(written);
+        std::string block = replaced(written, "2/host1,2/host2", ":");
+        block = replaced(block, "host1,host2,host3", ":");
+        std::string command;
+        if (block.find("%.ppm: %.txt") != std::string::npos) {
+            dir.write("frames/Makefile", block);
+            command = "cd frames && make -s -j";
+        } else {
+            dir.write("recipe.sh", block);
+            command = "bash -e recipe.sh";
+        }
+        for (const char* old : {"frames/a.ppm", "frames/a.png", "image.ppm"})
+            std::filesystem::remove(dir.path(old));
+        ASSERT_EQ(std::system(("bash -c \"" + setup + command + "\" >/dev/null 2>&1").c_str()), 0);
+        if (block.find("image.ppm") != std::string::npos) {
+            const test::RunResult single = test::runFotolume(
+                {"-q", "--samples", "4", dir.path("scene.txt"), "-", "1920", "1080"});
+            EXPECT_TRUE(test::readFile(dir.path("image.ppm")) == single.out);
+        } else {
+            EXPECT_TRUE(test::exists(dir.path("frames/a.ppm")) ||
+                        test::exists(dir.path("frames/a.png")));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace fotolume
