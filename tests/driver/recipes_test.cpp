@@ -87,5 +87,42 @@ TEST(Recipes, EveryRecipeRunsAsWritten) {
     }
 }
 
+// The manual page's example: its scene is example.txt, and its commands
+// run as written (troff's escapes undone) beside it.
+TEST(Recipes, TheManualPagesExampleRunsAsWritten) {
+    std::istringstream page(test::readFile(test::sourcePath("docs/fotolume.1")));
+    std::vector<std::string> blocks;
+    std::string line, block;
+    bool inside = false;
+    while (std::getline(page, line)) {
+        if (line == ".nf") {
+            inside = true;
+        } else if (line == ".fi") {
+            blocks.push_back(block);
+            block.clear();
+            inside = false;
+        } else if (inside) {
+            block += replaced(replaced(line, "\\-", "-"), "\\\\", "\\") + "\n";
+        }
+    }
+    ASSERT_EQ(blocks.size(), 3u);
+    test::TempDir dir;
+    dir.write("example.txt", blocks[0]);
+    const std::string setup = "cd '" + dir.path("") + "' && export PATH='" +
+                              std::filesystem::path(FOTOLUME_BINARY).parent_path().string() +
+                              "':$PATH && ";
+    for (std::size_t b = 1; b < blocks.size(); ++b) {
+        SCOPED_TRACE(blocks[b]);
+        dir.write("recipe.sh", blocks[b]);
+        EXPECT_EQ(
+            std::system(("bash -c \"" + setup + "bash -e recipe.sh\" >/dev/null 2>&1").c_str()), 0);
+    }
+    for (const char* made : {"example.png", "smooth.png"})
+        EXPECT_TRUE(test::exists(dir.path(made)));
+    const test::RunResult single =
+        test::runFotolume({"-q", dir.path("example.txt"), "-", "1920", "1080"});
+    EXPECT_TRUE(test::readFile(dir.path("image.ppm")) == single.out);
+}
+
 }  // namespace
 }  // namespace fotolume
