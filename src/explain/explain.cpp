@@ -1,6 +1,5 @@
 #include "explain/explain.hpp"
 
-#include <charconv>
 #include <cmath>
 
 #include "explain/tree.hpp"
@@ -10,13 +9,7 @@ namespace fotolume {
 
 namespace explain {
 
-std::string number(double value) {
-    if (std::isnan(value)) return "nan";
-    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-    char text[32];
-    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, end.ptr);
-}
+std::string number(double value) { return exactDecimal(value); }
 
 const char* kindName(RayKind kind) {
     switch (kind) {

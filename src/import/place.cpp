@@ -1,11 +1,11 @@
 // Placing a model: its up axis turned to y, a rotation, and a fit into a
 // cube or a scale and translation; and its rows as text.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
 
 #include "import/import.hpp"
+#include "scene/scene.hpp"
 
 namespace fotolume::import {
 
@@ -59,11 +59,7 @@ void place(Model& model, const Placement& placement) {
     });
 }
 
-std::string number(double value) {
-    char text[32];
-    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, end.ptr);
-}
+std::string number(double value) { return exactDecimal(value); }
 
 std::string objectRows(const Model& model, int pigment, bool perMaterial, int finish) {
     std::string rows;

@@ -2,7 +2,6 @@
 // the counts ask for, and objects that can never be seen or are drawn
 // smaller than written. Each is said at its line; nothing read changes.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -16,13 +15,6 @@ namespace {
 // Below this share of its radius a sphere is said to be drawn visibly
 // smaller: the drawn radius is sqrt(r^2 - MIN_DISCRIMINANT).
 constexpr double VISIBLE_SHARE = 0.9;
-
-// The shortest decimal that reads back as exactly `value`.
-std::string shortest(double value) {
-    char text[32];
-    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, end.ptr);
-}
 
 // The least radius whose square (in doubles) reaches MIN_DISCRIMINANT.
 double leastRadius() {
@@ -39,7 +31,8 @@ void checkSphere(SceneReader& reader, int i, long start) {
         reader.warn(start,
                     "object %d (sphere) can never be hit: a radius of %s is below %s, the "
                     "least a ray can meet (its square must be at least %g)",
-                    i, shortest(r).c_str(), shortest(leastRadius()).c_str(), MIN_DISCRIMINANT);
+                    i, exactDecimal(r).c_str(), exactDecimal(leastRadius()).c_str(),
+                    MIN_DISCRIMINANT);
         return;
     }
     const double drawn = std::sqrt(r * r - MIN_DISCRIMINANT);

@@ -1,6 +1,5 @@
 // The rows of a scene as the reader understood them, for --check --dump:
 // where a row starts and what landed in it shows a shifted row at a glance.
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,11 +12,7 @@ namespace fotolume {
 
 namespace {
 
-std::string number(double value) {
-    char text[32];
-    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, end.ptr);
-}
+std::string number(double value) { return exactDecimal(value); }
 
 std::string triple(const Vetor& v) {
     return number(v[0]) + " " + number(v[1]) + " " + number(v[2]);

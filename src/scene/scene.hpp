@@ -148,6 +148,10 @@ extern long long sceneLimitMib;
 // (escape sequences, line ends) as \xNN.
 std::string printable(const std::string& raw);
 
+// The shortest decimal that reads back as exactly `value` ("nan", "inf" and
+// "-inf" for the values that are not finite).
+std::string exactDecimal(double value);
+
 enum class ReadStatus {
     Ok,          // read (possibly with warnings) and camera set up
     CannotOpen,  // the file could not be opened; its message is on standard output
