@@ -32,7 +32,9 @@ void PrimaryRays::ray(const Vec3& down, double x, Vec3& plane, Vec3& direction) 
     normalize(direction);
 }
 
-unsigned char channelByte(double value) {
+// Never inlined: the one deliberate fused multiply-add of the program lives
+// here, and a build check looks for fused operations everywhere else.
+[[gnu::noinline]] unsigned char channelByte(double value) {
     if (!(value > 0.0)) return 0;  // negative, zero or NaN: never a wrapped bright byte
     // Far beyond anything the render loop stores (it clamps at 1.0); saturate
     // so the conversion to an integer is always defined.

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# No fused multiply-add in the program but the one deliberate fma of the
+# byte conversion (channelByte): a compiler that contracted a multiply and
+# an add anywhere else would change image bytes. Reads the disassembly.
+set -euo pipefail
+program=$1
+command -v objdump >/dev/null || { echo "objdump is missing: not checked"; exit 77; }
+# x86 (vfmadd..., vfnmsub...) and AArch64 (fmadd, fmsub, fnmadd, fnmsub) forms.
+objdump -d --no-show-raw-insn "$program" | awk '
+  /^[0-9a-f]+ <.*>:$/ { name = $2; next }
+  /\t(v?fn?m(add|sub)[0-9a-z.]*)[ \t]/ || /\tv?fn?m(add|sub)(132|213|231)/ {
+    if (name !~ /channelByte/) { print name ": " $0; bad++ }
+  }
+  END { if (bad) { print bad " fused operation(s) outside the byte conversion"; exit 1 }
+        print "no fused multiply-add outside the byte conversion" }'
