@@ -30,12 +30,14 @@ namespace {
 // prefix it was installed with), else where the build meant to install it.
 std::string guideLine() {
     std::vector<std::string> places;
+#ifdef FOTOLUME_HAVE_PROC
     char self[4096];
     const ssize_t size = readlink("/proc/self/exe", self, sizeof self - 1);
     if (size > 0) {
         std::string program(self, static_cast<std::size_t>(size));
         places.push_back(program.substr(0, program.rfind('/') + 1) + FOTOLUME_DOC_FROM_BIN);
     }
+#endif
     places.push_back(FOTOLUME_DOC_DIR);
     for (const std::string& place : places) {
         const std::string guide = place + "/scene-format.md";

@@ -1,4 +1,6 @@
+#ifdef FOTOLUME_HAVE_SCHED_GETAFFINITY
 #include <sched.h>
+#endif
 
 #include <cctype>
 #include <cmath>
@@ -228,12 +230,15 @@ CommandLine parseCommandLine(int argc, char** argv) {
 }
 
 int availableCpus() {
+#ifdef FOTOLUME_HAVE_SCHED_GETAFFINITY
     cpu_set_t set;
     CPU_ZERO(&set);
     if (sched_getaffinity(0, sizeof set, &set) == 0) {
         const int count = CPU_COUNT(&set);
         if (count > 0) return count;
     }
+#endif
+    // Elsewhere: every processor of the machine, whatever the process may use.
     const unsigned hardware = std::thread::hardware_concurrency();
     return hardware > 0 ? static_cast<int>(hardware) : 1;
 }

@@ -81,6 +81,15 @@ void installCleanup() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+// Data on the disk itself: on macOS fsync stops at the drive's cache, and
+// F_FULLFSYNC goes through it.
+bool durable(int fd) {
+#ifdef FOTOLUME_HAVE_FULLFSYNC
+    if (fcntl(fd, F_FULLFSYNC) == 0) return true;
+#endif
+    return fsync(fd) == 0;
+}
+
 mode_t newFileMode() {
     const mode_t mask = umask(0);
     umask(mask);
@@ -244,7 +253,7 @@ bool ImageFile::commit() {
     if (error_ == 0) flush();
     // The data must be on the disk before the name points at it, or a crash
     // right after could leave an empty image in place of the old one.
-    if (error_ == 0 && !temporary_.empty() && fsync(fd_) != 0) error_ = errno;
+    if (error_ == 0 && !temporary_.empty() && !durable(fd_)) error_ = errno;
     // The temporary file stays open, and so locked, until it has its final
     // name: another run must never take it for a stale one.
     const bool replacing = !temporary_.empty();

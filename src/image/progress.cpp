@@ -1,4 +1,6 @@
+#ifdef FOTOLUME_HAVE_TIOCGWINSZ
 #include <sys/ioctl.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,8 +31,10 @@ void clock(char (&text)[32], double seconds) {
 
 // The width of the terminal on standard error; 80 when it cannot be told.
 int terminalColumns() {
+#ifdef FOTOLUME_HAVE_TIOCGWINSZ
     struct winsize size {};
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
     return 80;
 }
 

@@ -4,9 +4,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#if defined(__linux__)
+#if defined(FOTOLUME_HAVE_STATFS_MAGIC)
 #include <sys/vfs.h>
-#else
+#elif !defined(FOTOLUME_PORTABLE)
 #include <sys/mount.h>
 #endif
 #include <unistd.h>
@@ -84,6 +84,12 @@ std::string unescapeMountPath(const std::string& text) {
 // Whether something is mounted on the file (a bind-mounted file, as a
 // container's one-file volume is): renaming over it fails with EBUSY.
 bool isMountPoint(const std::string& file) {
+#ifndef FOTOLUME_HAVE_PROC
+    // No table of mounts to read: a rename onto a mounted file fails
+    // (EBUSY), is reported, and leaves the file as it was.
+    (void)file;
+    return false;
+#else
     std::unique_ptr<char, decltype(&std::free)> real(realpath(file.c_str(), nullptr), &std::free);
     if (!real) return false;
     std::ifstream mounts("/proc/self/mountinfo");
@@ -98,6 +104,7 @@ bool isMountPoint(const std::string& file) {
         if (unescapeMountPath(line.substr(at + 1, end - at - 1)) == real.get()) return true;
     }
     return false;
+#endif
 }
 
 }  // namespace
@@ -125,7 +132,7 @@ std::string temporaryPrefix(const std::string& target) {
 }
 
 bool onNetworkFileSystem(const std::string& folder) {
-#if defined(__linux__)
+#if defined(FOTOLUME_HAVE_STATFS_MAGIC)
     struct statfs info {};
     if (statfs(folder.c_str(), &info) != 0) return true;  // unknown: assume the worst
     // NFS, SMB/CIFS (three magics), FUSE (sshfs and the like), Coda, AFS,
@@ -135,7 +142,7 @@ bool onNetworkFileSystem(const std::string& folder) {
           0x01021997UL, 0x00C36400UL, 0x0BD00BD0UL, 0x01161970UL, 0x7461636FUL})
         if (static_cast<unsigned long>(info.f_type) == magic) return true;
     return false;
-#elif defined(MNT_LOCAL)
+#elif defined(MNT_LOCAL) && !defined(FOTOLUME_PORTABLE)
     struct statfs info {};
     return statfs(folder.c_str(), &info) != 0 || (info.f_flags & MNT_LOCAL) == 0;
 #else

@@ -22,7 +22,9 @@ std::string Field::describe() const {
 
 SceneReader::SceneReader(std::string text, const char* name, std::FILE* diagnostics)
     : text_(std::move(text)),
-      in_(fmemopen(text_.empty() ? nullptr : &text_[0], text_.size(), "r")),
+      // An empty buffer is no stream for some systems' fmemopen: an empty
+      // temporary file reads the same.
+      in_(text_.empty() ? std::tmpfile() : fmemopen(&text_[0], text_.size(), "r")),
       name_(printable(name)),
       diagnostics_(diagnostics) {}
 

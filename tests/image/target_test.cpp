@@ -173,6 +173,9 @@ TEST(ReplaceImage, ImagesThatCannotBeReplacedAreWrittenInPlace) {
               0);
     EXPECT_EQ(test::readFile(folder + "/open.ppm"), good);
 
+#ifdef FOTOLUME_PORTABLE
+    return;  // no table of mounts: the rename's own failure, tested elsewhere
+#endif
     // A file mounted on another: renaming over it is impossible (EBUSY).
     const std::string mounted = dir.write("mounted.ppm", kOld);
     const std::string volume = dir.write("volume.ppm", kOld);
@@ -253,6 +256,12 @@ TEST(ReplaceImage, OnlyStaleTemporaryFilesOfOurOwnAreRemoved) {
         test::runFotolume({dir.path(".out.ppm.fotolume-Scn001"), dir.path("out.ppm"), "8", "6"});
     close(held);
     EXPECT_EQ(run.status, EXIT_OK);
+#ifdef FOTOLUME_PORTABLE
+    // Where the kind of file system cannot be told, nothing is removed.
+    EXPECT_EQ(run.err, told);
+    EXPECT_EQ(test::listing(dir), before);
+    return;
+#endif
     // One line a removed file, in the folder's order.
     std::string lines = run.err;
     for (const Row& row : rows) {
