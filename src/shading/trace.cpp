@@ -34,11 +34,19 @@ bool refractDirection(const Vec3& normal, const Vec3& direction, double ior, int
     return true;
 }
 
+namespace {
+
+// Whether light passes the object nearest on the way to it: none, or one
+// that transmits.
+bool passes(int blocker) {
+    return blocker < 0 || finishTransmission[objectFinish[blocker]] > MIN_COEFFICIENT;
+}
+
+}  // namespace
+
 bool isLit(const Vec3& point, const Vec3& towardLight) {
     ++traceCounts.shadow;
-    const int hitIndex = nearestObject(point, towardLight);
-    if (hitIndex < 0) return true;
-    return finishTransmission[objectFinish[hitIndex]] > MIN_COEFFICIENT;
+    return passes(nearestObject(point, towardLight));
 }
 
 namespace {
@@ -76,8 +84,7 @@ void addPointLights(Recorder& recorder, Vec3& s, const Vec3& p, const Vec3& dire
         part.toward = l;
         ++traceCounts.shadow;
         part.blocker = nearestObject(p, l);
-        part.reached =
-            part.blocker < 0 || finishTransmission[objectFinish[part.blocker]] > MIN_COEFFICIENT;
+        part.reached = passes(part.blocker);
         if (part.reached) {
             Vec3 h = subtract(l, direction);
             normalize(h);
