@@ -184,15 +184,13 @@ int ImageFile::openTemporary(const struct stat* old) {
     return 0;
 }
 
-// Creates the temporary file and locks it. Another run's clean-up may find
-// the file between its creation and the lock and remove it, so the file is
-// kept only if it is still linked under its name once locked; from then on
-// no clean-up touches it (it takes only files it can lock).
+// Creates the temporary file and locks it. A clean-up that found it before
+// the lock may have removed it: it is kept only if still linked under its
+// name once locked, and from then on no clean-up touches it.
 int ImageFile::createLocked() {
     const std::string pattern = temporary_;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        // Marked pending before it exists: a signal right after mkstemp
-        // creates it must still find it.
+        // Pending before it exists: a signal right after mkstemp must find it.
         std::strcpy(pendingPath, pattern.c_str());
         pending = 1;
         fd_ = mkstemp(pendingPath);

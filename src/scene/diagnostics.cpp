@@ -2,8 +2,6 @@
 // cursor, the layout hint, and the closing summary of a read.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,13 +21,6 @@ std::string quote(const std::string& raw, bool truncated) {
 }
 
 }  // namespace
-
-std::string exactDecimal(double value) {
-    if (std::isnan(value)) return "nan";
-    char text[32];
-    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, end.ptr);
-}
 
 std::string printable(const std::string& raw) {
     std::string text;

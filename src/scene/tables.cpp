@@ -1,4 +1,7 @@
+#include <charconv>
+#include <cmath>
 #include <cstring>
+#include <string>
 
 #include "scene/scene.hpp"
 
@@ -82,6 +85,13 @@ void growFinishes(int rows) {
 void growObjects(int rows) {
     grow(rows, objectPigment, objectFinish, objectKind, objectType, objectRadius, objectPointA,
          objectPointB, objectPointC);
+}
+
+std::string exactDecimal(double value) {
+    if (std::isnan(value)) return "nan";
+    char text[32];
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end.ptr);
 }
 
 PigmentType pigmentTypeOf(const char* word) {
