@@ -224,7 +224,6 @@ TEST(SceneReader, PositionsSurviveCrlfAndTabs) {
          "'zero'"},
         {"0 1 6 0 0 0 0 1 0 45\r\n0 0 0",
          "scene:2:6: warning: file ends early: expected an integer for the number of objects"},
-        // A count that does not match its rows, said at the count.
         {"0 1 6\n0 0 0\n0 1 0\n45\n1\n0 0 0 1 1 1 0 0 0\n5 5 5 1 1 1 1 0 0\n1\nsolid 1 1 1\n"
          "1\n1 0 0 0 0 0 1\n0\n",
          "scene:5:1: warning: the number of lights is 1, but line 7 holds one more light row: "
