@@ -15,6 +15,7 @@
 #include <string>
 
 #include "driver/help.hpp"
+#include "driver/watch.hpp"
 #include "explain/explain.hpp"
 #include "image/image.hpp"
 #include "scene/scene.hpp"
@@ -203,10 +204,9 @@ std::string frameSettings(const CommandLine& line, long long width, long long he
     return "";
 }
 
-// The render: SCENE IMAGE WIDTH HEIGHT.
-int renderCommand(const CommandLine& line) {
-    if (line.operands.size() != 4) return usageError("");
-    warnIneffective(line);
+}  // namespace
+
+int renderOnce(const CommandLine& line, const RenderWatch& watch) {
     const char* sceneName = line.operands[0];
     const char* imageName = line.operands[1];
     long long width = 0, height = 0;
@@ -225,7 +225,7 @@ int renderCommand(const CommandLine& line) {
         return EXIT_FAILURE_INPUT;
     }
     const auto readingStarts = std::chrono::steady_clock::now();
-    if (readScene(sceneName) != ReadStatus::Ok) return EXIT_FAILURE_INPUT;
+    if (readScene(sceneName, stderr, watch.warnings) != ReadStatus::Ok) return EXIT_FAILURE_INPUT;
     const double reading =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - readingStarts).count();
 
@@ -236,13 +236,27 @@ int renderCommand(const CommandLine& line) {
     settings.progress = !line.quiet && isatty(STDERR_FILENO);
     RenderReport report;
     settings.report = &report;
-    if (writeImage(image, settings) != WriteStatus::Ok) {
+    settings.cancel = watch.cancel;
+    const WriteStatus status = writeImage(image, settings);
+    if (status == WriteStatus::Cancelled) return EXIT_CANCELLED;  // the image file goes
+    if (status != WriteStatus::Ok) {
         image.commit();  // reports the error and removes the temporary file
         return EXIT_FAILURE_INPUT;
     }
     if (!image.commit()) return EXIT_FAILURE_INPUT;
     if (line.stats) printStats(reading, report);
     return EXIT_OK;
+}
+
+namespace {
+
+// The render: SCENE IMAGE WIDTH HEIGHT, once or, with --watch, at every
+// change of the scene.
+int renderCommand(const CommandLine& line) {
+    if (line.operands.size() != 4) return usageError("");
+    warnIneffective(line);
+    if (line.watch) return watchCommand(line);
+    return renderOnce(line, RenderWatch{});
 }
 
 }  // namespace

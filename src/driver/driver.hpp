@@ -31,6 +31,7 @@ struct CommandLine {
     bool quiet = false;
     bool check = false;  // read and check the scene only
     bool dump = false;   // with check: print every row as read
+    bool watch = false;  // render again at every change of the scene
     bool stats = false;  // say where the render's time went
     int threads = 0;     // 0: one per CPU the process may run on
     FormatChoice format = FormatChoice::ByName;

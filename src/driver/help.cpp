@@ -96,6 +96,8 @@ void printHelp() {
         "      --background R,G,B  the colour of a ray that meets nothing (each 0 to 1;\n"
         "                        default 0.5,0.5,0.5, a mid-grey)\n"
         "      --scene-limit MIB read scenes of at most MIB MiB (default %lld)\n"
+        "      --watch           render, then again whenever SCENE changes (a save\n"
+        "                        during a render starts it over), until interrupted\n"
         "      --dump            with --check: print every row as read, with its line\n"
         "                        and column and its values as understood\n"
         "  -h, --help            print this help and exit\n"

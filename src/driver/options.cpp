@@ -200,6 +200,8 @@ bool takeOption(int argc, char** argv, int& i, CommandLine& line) {
         line.check = true;
     } else if (word == "--dump") {
         line.dump = true;
+    } else if (word == "--watch") {
+        line.watch = true;
     } else if (word == "--stats") {
         line.stats = true;
         line.given.push_back("stats");

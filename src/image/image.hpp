@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -188,6 +189,8 @@ struct RenderSettings {
     Frame frame;            // region empty (0 x 0): the whole image
     ImageFormat format = ImageFormat::Ppm;
     RenderReport* report = nullptr;  // filled in when given
+    // Set by another thread to abandon the render (between chunks).
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Turns rows of pixels (three bytes each, top row first) into an image file
@@ -210,7 +213,7 @@ constexpr long long MAX_PNG_WIDTH = 1000000;
 // without being told otherwise; taller images are written with a warning.
 constexpr long long PNG_READERS_MAX_ROWS = 1000000;
 
-enum class WriteStatus { Ok, WriteError };
+enum class WriteStatus { Ok, WriteError, Cancelled };
 
 // Renders the frame of the scene and camera as read and writes it to `out`
 // in the chosen format, the pixels in order as they are finished. Memory

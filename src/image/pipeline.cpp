@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/image.hpp"
+#include "image/tiling.hpp"
 #include "scene/scene.hpp"
 
 namespace fotolume {
@@ -29,51 +30,6 @@ constexpr long long MAX_CHUNK_PIXELS = 16384;
 // The ring of finished chunks waiting to be written stays below this,
 // however many threads run.
 constexpr long long MAX_WINDOW_BYTES = 8LL << 20;
-
-// The region cut into tiles that follow one another in row-major order:
-// bands of whole rows, or, for rows wider than a chunk, pieces of one row.
-// So the tiles' bytes, written one after another, are the image's.
-class Tiling {
-public:
-    Tiling(const Region& region, long long target) : width_(region.width), height_(region.height) {
-        if (width_ <= target) {
-            bandRows_ = std::max(1LL, target / width_);
-            count_ = (height_ + bandRows_ - 1) / bandRows_;
-            largest_ = std::min(bandRows_, height_) * width_;
-        } else {
-            pieces_ = (width_ + target - 1) / target;
-            pieceCols_ = (width_ + pieces_ - 1) / pieces_;
-            count_ = height_ * pieces_;
-            largest_ = pieceCols_;
-        }
-    }
-
-    long long count() const { return count_; }
-    long long largest() const { return largest_; }  // pixels in the largest tile
-
-    Tile tile(long long index) const {
-        Tile tile;
-        if (pieces_ == 0) {
-            tile.row = index * bandRows_;
-            tile.rows = std::min(bandRows_, height_ - tile.row);
-            tile.cols = width_;
-        } else {
-            tile.row = index / pieces_;
-            tile.col = index % pieces_ * pieceCols_;
-            tile.rows = 1;
-            tile.cols = std::min(pieceCols_, width_ - tile.col);
-        }
-        return tile;
-    }
-
-private:
-    long long width_, height_;
-    long long bandRows_ = 1;
-    long long pieces_ = 0;  // pieces a row is cut into; 0: bands of whole rows
-    long long pieceCols_ = 0;
-    long long count_ = 0;
-    long long largest_ = 0;
-};
 
 long long chunkPixels(long long pixels, int workers, bool smooth) {
     const long long even = pixels / (256LL * (workers > 0 ? workers : 1));
@@ -131,11 +87,16 @@ public:
 
     // Encodes every chunk in order; false on a write error. `writing`
     // receives the seconds spent in the encoder.
-    bool write(Encoder& encoder, Progress& progress, double& writing) {
+    bool write(Encoder& encoder, Progress& progress, double& writing,
+               const std::atomic<bool>* cancel) {
         const long long pixels = static_cast<long long>(frame_.region.width) * frame_.region.height;
         long long done = 0;
         bool ok = true;
         for (long long chunk = 0; chunk < chunks_ && ok; ++chunk) {
+            if (cancel != nullptr && cancel->load()) {
+                cancelled_ = true;
+                break;
+            }
             const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
             unsigned char* bytes = &buffers_[slot * 3 * chunk_];
             const Tile tile = tiling_.tile(chunk);
@@ -158,6 +119,7 @@ public:
     }
 
     ~ChunkPipeline() { stop(); }
+    bool cancelled() const { return cancelled_; }
 
 private:
     // Waits until a worker has traced the chunk; false when no worker is
@@ -250,6 +212,7 @@ private:
     int failed_ = 0;         // workers that ran out of memory
     long long written_ = 0;  // chunks written so far
     bool stopping_ = false;
+    bool cancelled_ = false;
 };
 
 double since(std::chrono::steady_clock::time_point start) {
@@ -279,7 +242,9 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
         ChunkPipeline pipeline(rays, frame, workers);
         pipeline.start(workers);
         Progress progress(settings.progress);
-        ok = pipeline.write(*encoder, progress, report.writing) && encoder->finish();
+        ok = pipeline.write(*encoder, progress, report.writing, settings.cancel) &&
+             !pipeline.cancelled() && encoder->finish();
+        if (pipeline.cancelled()) return WriteStatus::Cancelled;
         report.threads = pipeline.threadsUsed();
         report.counts = pipeline.counts();
     }
