@@ -9,7 +9,9 @@ command -v objdump >/dev/null || { echo "objdump is missing: not checked"; exit 
 objdump -d --no-show-raw-insn "$program" | awk '
   /^[0-9a-f]+ <.*>:$/ { name = $2; next }
   /\t(v?fn?m(add|sub)[0-9a-z.]*)[ \t]/ || /\tv?fn?m(add|sub)(132|213|231)/ {
-    if (name !~ /channelByte/) { print name ": " $0; bad++ }
+    # The C library'"'"'s own functions (names with two leading underscores, linked
+    # into a static program) are not ours to check.
+    if (name !~ /channelByte/ && name !~ /^<__/) { print name ": " $0; bad++ }
   }
   END { if (bad) { print bad " fused operation(s) outside the byte conversion"; exit 1 }
         print "no fused multiply-add outside the byte conversion" }'
