@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,25 +16,13 @@
 
 #include "support/support.hpp"
 
-extern char** environ;
-
 namespace fotolume {
 namespace {
 
 pid_t startWatching(const std::vector<std::string>& args, const std::string& err) {
-    std::vector<std::string> all = {FOTOLUME_BINARY, "--watch", "-q"};
+    std::vector<std::string> all = {"--watch", "-q"};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return test::startFotolume(all, err);
 }
 
 // Waits up to a minute (sanitizer builds are slow) for the condition.

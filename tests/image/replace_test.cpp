@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,8 +20,6 @@
 
 #include "driver/driver.hpp"
 #include "support/support.hpp"
-
-extern char** environ;
 
 namespace fotolume {
 namespace {
@@ -99,22 +96,7 @@ TEST(ReplaceImage, FailuresLeaveThePreviousImageAndNoTemporaryFile) {
     }
 }
 
-// Starts the binary with default signal handling, its output discarded.
-pid_t start(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {FOTOLUME_BINARY};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
+pid_t start(const std::vector<std::string>& args) { return test::startFotolume(args); }
 
 // A signal at start-up or while the image is being written: the run dies of
 // that signal, the temporary file goes with it, and the old image stays.

@@ -1,7 +1,9 @@
 #include "support/support.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -14,6 +16,8 @@
 #include <vector>
 
 #include "scene/scene.hpp"
+
+extern char** environ;
 
 namespace fotolume::test {
 
@@ -75,6 +79,22 @@ std::string pixels(const std::string& scene, int width, int height) {
     EXPECT_EQ(image.substr(0, header.size()), header);
     EXPECT_EQ(image.size(), header.size() + 3u * width * height);
     return image.substr(header.size());
+}
+
+int startFotolume(const std::vector<std::string>& args, const std::string& err) {
+    std::vector<std::string> all = {FOTOLUME_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
 }
 
 std::string readFile(const std::string& path) {

@@ -33,6 +33,11 @@ struct RunResult {
 RunResult runFotolume(const std::vector<std::string>& args, const std::string& shellPrefix = "",
                       const std::string& feed = "");
 
+// Starts the binary in the background with default signal handling, its
+// standard output discarded and its standard error written to `err`; the
+// process id, or -1.
+int startFotolume(const std::vector<std::string>& args, const std::string& err = "/dev/null");
+
 std::string readFile(const std::string& path);
 // The bytes of the pixels (after the header) of the scene rendered as a
 // PPM at the size, checking that the run went well and said nothing.
