@@ -89,28 +89,6 @@ bool sameFile(const char* scene, const char* image) {
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Where the render's time went, on standard error.
-void printStats(double reading, const RenderReport& report) {
-    const TraceCounts& c = report.counts;
-    const long long rays = c.primary + c.samples + c.shadow + c.reflected + c.refracted;
-    std::fprintf(stderr,
-                 "fotolume: statistics\n"
-                 "  seconds: %.3f reading, %.3f building the search, %.3f tracing (%d thread%s), "
-                 "%.3f writing\n"
-                 "  rays: %lld primary, %lld anti-aliasing samples, %lld shadow, %lld reflected, "
-                 "%lld refracted; %lld in all\n"
-                 "  tested: %lld boxes, %lld objects; %.1f boxes and %.1f objects a ray\n"
-                 "  speed: %.2f million rays a second of tracing, %.2f million a processor "
-                 "second (%.3f processor seconds of tracing)\n",
-                 reading, report.building, report.tracing, report.threads,
-                 report.threads == 1 ? "" : "s", report.writing, c.primary, c.samples, c.shadow,
-                 c.reflected, c.refracted, rays, c.boxes, c.objects,
-                 rays > 0 ? static_cast<double>(c.boxes) / rays : 0.0,
-                 rays > 0 ? static_cast<double>(c.objects) / rays : 0.0,
-                 report.tracing > 0.0 ? rays / report.tracing / 1e6 : 0.0,
-                 report.tracingCpu > 0.0 ? rays / report.tracingCpu / 1e6 : 0.0, report.tracingCpu);
-}
-
 // The image size from its two operands; says why and returns false when
 // it is no size an image can have.
 bool imageSize(const char* widthText, const char* heightText, long long& width, long long& height) {
@@ -244,7 +222,7 @@ int renderOnce(const CommandLine& line, const RenderWatch& watch) {
         return EXIT_FAILURE_INPUT;
     }
     if (!image.commit()) return EXIT_FAILURE_INPUT;
-    if (line.stats) printStats(reading, report);
+    if (line.stats) std::fputs(describeReport(reading, report).c_str(), stderr);
     return EXIT_OK;
 }
 

@@ -180,6 +180,10 @@ struct RenderReport {
     TraceCounts counts;       // summed over the threads
 };
 
+// What --stats prints: where the time went (`reading` the scene included),
+// the rays of each kind, the search's work and the speed.
+std::string describeReport(double reading, const RenderReport& report);
+
 struct RenderSettings {
     int threads = 1;  // 1: traced on the calling thread, no other thread
     // Fewer threads than asked could be started, or some ran out of memory:
@@ -220,6 +224,10 @@ enum class WriteStatus { Ok, WriteError, Cancelled };
 // stays bounded whatever the size; the bytes are the same for every thread
 // count.
 WriteStatus writeImage(ImageFile& out, const RenderSettings& settings);
+
+// The same render handed to any encoder (a preview that keeps the pixels in
+// memory, say) instead of a file's.
+WriteStatus renderImage(Encoder& encoder, const RenderSettings& settings);
 
 // A self-overwriting progress line on standard error: percent done, time
 // spent and time left, shown once the work has run for a second.

@@ -222,11 +222,15 @@ double since(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
-    Frame frame = settings.frame;
-    if (frame.region.width <= 0 || frame.region.height <= 0) frame.region = wholeImage();
     std::unique_ptr<Encoder> encoder =
         settings.format == ImageFormat::Png ? makePngEncoder(out) : makePpmEncoder(out);
-    if (!encoder->begin(frame.region.width, frame.region.height)) return WriteStatus::WriteError;
+    return renderImage(*encoder, settings);
+}
+
+WriteStatus renderImage(Encoder& encoder, const RenderSettings& settings) {
+    Frame frame = settings.frame;
+    if (frame.region.width <= 0 || frame.region.height <= 0) frame.region = wholeImage();
+    if (!encoder.begin(frame.region.width, frame.region.height)) return WriteStatus::WriteError;
 
     RenderReport report;
     auto start = std::chrono::steady_clock::now();
@@ -242,8 +246,8 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings) {
         ChunkPipeline pipeline(rays, frame, workers);
         pipeline.start(workers);
         Progress progress(settings.progress);
-        ok = pipeline.write(*encoder, progress, report.writing, settings.cancel) &&
-             !pipeline.cancelled() && encoder->finish();
+        ok = pipeline.write(encoder, progress, report.writing, settings.cancel) &&
+             !pipeline.cancelled() && encoder.finish();
         if (pipeline.cancelled()) return WriteStatus::Cancelled;
         report.threads = pipeline.threadsUsed();
         report.counts = pipeline.counts();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "image/image.hpp"
 
@@ -81,6 +82,29 @@ Progress::~Progress() {
     if (shown_ == 0) return;
     std::fprintf(stderr, "\r%*s\r", shown_, "");
     std::fflush(stderr);
+}
+
+std::string describeReport(double reading, const RenderReport& report) {
+    const TraceCounts& c = report.counts;
+    const long long rays = c.primary + c.samples + c.shadow + c.reflected + c.refracted;
+    char text[1024];
+    std::snprintf(
+        text, sizeof text,
+        "fotolume: statistics\n"
+        "  seconds: %.3f reading, %.3f building the search, %.3f tracing (%d thread%s), "
+        "%.3f writing\n"
+        "  rays: %lld primary, %lld anti-aliasing samples, %lld shadow, %lld reflected, "
+        "%lld refracted; %lld in all\n"
+        "  tested: %lld boxes, %lld objects; %.1f boxes and %.1f objects a ray\n"
+        "  speed: %.2f million rays a second of tracing, %.2f million a processor "
+        "second (%.3f processor seconds of tracing)\n",
+        reading, report.building, report.tracing, report.threads, report.threads == 1 ? "" : "s",
+        report.writing, c.primary, c.samples, c.shadow, c.reflected, c.refracted, rays, c.boxes,
+        c.objects, rays > 0 ? static_cast<double>(c.boxes) / rays : 0.0,
+        rays > 0 ? static_cast<double>(c.objects) / rays : 0.0,
+        report.tracing > 0.0 ? rays / report.tracing / 1e6 : 0.0,
+        report.tracingCpu > 0.0 ? rays / report.tracingCpu / 1e6 : 0.0, report.tracingCpu);
+    return text;
 }
 
 }  // namespace fotolume

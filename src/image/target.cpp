@@ -43,13 +43,6 @@ int namedDescriptor(const std::string& name) {
     return -1;
 }
 
-std::string directoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 std::string followLinks(std::string path) {
     for (int hops = 0; hops <= 40; ++hops) {  // the kernel's own limit
         struct stat info {};

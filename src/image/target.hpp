@@ -13,8 +13,6 @@ namespace fotolume {
 // file the shell opened), never reopened.
 int namedDescriptor(const std::string& name);
 
-std::string directoryOf(const std::string& path);
-
 // The path a chain of symbolic links ends at (the path itself when it is
 // no link); the last link's target need not exist. Empty, with errno set to
 // ELOOP, for a chain longer than the kernel follows.

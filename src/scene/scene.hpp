@@ -2,9 +2,11 @@
 // reader and the camera set-up that ends reading.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "geometry/vetor.hpp"
@@ -174,5 +176,43 @@ enum class CameraStatus { Ok, EyeAtLookAt, UpAlongView, BadFieldOfView, NotFinit
 // set. Always computes every global; the status says whether the result is
 // a usable camera.
 CameraStatus setupCamera(const Vetor& lookAt, const Vetor& upVector, double fieldOfView);
+
+// The folder holding `path` ("." for a bare name).
+std::string directoryOf(const std::string& path);
+
+// What tells one version of a file from another: which file the name leads
+// to, its size and its modification time; nothing when it is missing.
+struct FileStamp {
+    bool exists = false;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    long long size = 0;
+    long long modified = 0;  // nanoseconds where the system keeps them
+
+    bool same(const FileStamp& other) const {
+        return exists == other.exists && device == other.device && inode == other.inode &&
+               size == other.size && modified == other.modified;
+    }
+};
+FileStamp stampOf(const char* path);
+
+// Returns once the file exists, differs from `seen` and has stayed so for a
+// moment (an editor may write it in steps).
+void waitForChange(const char* path, const FileStamp& seen);
+
+// Sets `changed` once the file no longer matches `before`, looking every
+// twentieth of a second on a thread of its own until destroyed. Without a
+// thread to spare it never sets it (the change is noticed afterwards).
+class ChangeWatcher {
+public:
+    ChangeWatcher(const char* path, const FileStamp& before, std::atomic<bool>& changed);
+    ~ChangeWatcher();
+    ChangeWatcher(const ChangeWatcher&) = delete;
+    ChangeWatcher& operator=(const ChangeWatcher&) = delete;
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
 
 }  // namespace fotolume
