@@ -89,22 +89,25 @@ bool sameFile(const char* scene, const char* image) {
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The image size from its two operands; says why and returns false when
-// it is no size an image can have.
-bool imageSize(const char* widthText, const char* heightText, long long& width, long long& height) {
-    width = parseSize(widthText);
-    height = parseSize(heightText);
-    if (width >= 1 && height >= 1 && width * height <= 2147483647LL) return true;
-    std::fprintf(stderr,
-                 "Tamanho de imagem invalido: %s x %s (largura e altura devem ser pelo menos 1 "
-                 "e largura x altura no maximo 2147483647 pixels)\n",
-                 printable(widthText).c_str(), printable(heightText).c_str());
-    return false;
-}
-
 // Options that would change nothing in this run are said, not ignored.
 void warnIneffective(const CommandLine& line) {
     for (const std::string& option : line.given) {
+        const bool serveOnly = option == "port" || option == "listen";
+        if (serveOnly && !line.serve) {
+            std::fprintf(stderr, "fotolume: warning: --%s has no effect without --serve\n",
+                         option.c_str());
+            continue;
+        }
+        if (line.serve && !line.check && !line.explain) {
+            static const char* const served[] = {"samples",     "aa-threshold", "threads",
+                                                 "scene-limit", "background",   "port",
+                                                 "listen"};
+            if (std::none_of(std::begin(served), std::end(served),
+                             [&](const char* name) { return option == name; }))
+                std::fprintf(stderr, "fotolume: warning: --%s has no effect with --serve\n",
+                             option.c_str());
+            continue;
+        }
         const bool renderOnly = option != "samples" && option != "aa-threshold" &&
                                 option != "explain" && option != "explain-format" &&
                                 option != "scene-limit" && option != "background";
@@ -184,6 +187,19 @@ std::string frameSettings(const CommandLine& line, long long width, long long he
 
 }  // namespace
 
+// The image size from its two operands; says why and returns false when
+// it is no size an image can have.
+bool imageSize(const char* widthText, const char* heightText, long long& width, long long& height) {
+    width = parseSize(widthText);
+    height = parseSize(heightText);
+    if (width >= 1 && height >= 1 && width * height <= 2147483647LL) return true;
+    std::fprintf(stderr,
+                 "Tamanho de imagem invalido: %s x %s (largura e altura devem ser pelo menos 1 "
+                 "e largura x altura no maximo 2147483647 pixels)\n",
+                 printable(widthText).c_str(), printable(heightText).c_str());
+    return false;
+}
+
 int renderOnce(const CommandLine& line, const RenderWatch& watch) {
     const char* sceneName = line.operands[0];
     const char* imageName = line.operands[1];
@@ -239,7 +255,7 @@ int renderCommand(const CommandLine& line) {
 
 }  // namespace
 
-int runFotolume(int argc, char** argv) {
+int runFotolume(int argc, char** argv, ServeCommand serve) {
     const CommandLine line = parseCommandLine(argc, argv);
     if (!line.bad.empty()) return usageError(line.bad);
     sceneLimitMib = line.sceneLimitMib > 0 ? line.sceneLimitMib : DEFAULT_SCENE_LIMIT_MIB;
@@ -260,6 +276,10 @@ int runFotolume(int argc, char** argv) {
     if (line.dump)
         std::fprintf(stderr, "fotolume: warning: --dump has no effect without --check\n");
     if (line.explain) return explainCommand(line);
+    if (line.serve) {
+        warnIneffective(line);
+        return serve != nullptr ? serve(line) : runPreviewProgram(argv);
+    }
     return renderCommand(line);
 }
 

@@ -29,11 +29,14 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool quiet = false;
-    bool check = false;  // read and check the scene only
-    bool dump = false;   // with check: print every row as read
-    bool watch = false;  // render again at every change of the scene
-    bool stats = false;  // say where the render's time went
-    int threads = 0;     // 0: one per CPU the process may run on
+    bool check = false;                // read and check the scene only
+    bool dump = false;                 // with check: print every row as read
+    bool watch = false;                // render again at every change of the scene
+    bool serve = false;                // show the render on a local web page
+    int port = 0;                      // --port: 0 for any free one
+    std::string listen = "127.0.0.1";  // --listen
+    bool stats = false;                // say where the render's time went
+    int threads = 0;                   // 0: one per CPU the process may run on
     FormatChoice format = FormatChoice::ByName;
     int samples = 1;
     double aaThreshold = -1.0;    // below 0: the default
@@ -58,7 +61,15 @@ CommandLine parseCommandLine(int argc, char** argv);
 // The CPUs this process may run on (its affinity mask), at least 1.
 int availableCpus();
 
-// The whole program: returns the process exit status.
-int runFotolume(int argc, char** argv);
+// The image size from its two operands; says why and returns false when
+// it is no size an image can have.
+bool imageSize(const char* widthText, const char* heightText, long long& width, long long& height);
+
+// Runs --serve for a command line that asks for it.
+using ServeCommand = int (*)(const CommandLine& line);
+
+// The whole program: returns the process exit status. Without `serve`,
+// --serve is handed to the preview program.
+int runFotolume(int argc, char** argv, ServeCommand serve = nullptr);
 
 }  // namespace fotolume

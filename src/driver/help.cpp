@@ -24,20 +24,26 @@
 
 namespace fotolume {
 
+std::string programFolder() {
+#ifdef FOTOLUME_HAVE_PROC
+    char self[4096];
+    const ssize_t size = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (size > 0) {
+        const std::string program(self, static_cast<std::size_t>(size));
+        return program.substr(0, program.rfind('/') + 1);
+    }
+#endif
+    return "";
+}
+
 namespace {
 
 // Where the scene-format guide is: beside the installed program (whatever
 // prefix it was installed with), else where the build meant to install it.
 std::string guideLine() {
     std::vector<std::string> places;
-#ifdef FOTOLUME_HAVE_PROC
-    char self[4096];
-    const ssize_t size = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (size > 0) {
-        std::string program(self, static_cast<std::size_t>(size));
-        places.push_back(program.substr(0, program.rfind('/') + 1) + FOTOLUME_DOC_FROM_BIN);
-    }
-#endif
+    const std::string folder = programFolder();
+    if (!folder.empty()) places.push_back(folder + FOTOLUME_DOC_FROM_BIN);
     places.push_back(FOTOLUME_DOC_DIR);
     for (const std::string& place : places) {
         const std::string guide = place + "/scene-format.md";
@@ -65,6 +71,7 @@ void printHelp() {
         "Usage: fotolume [OPTION]... SCENE IMAGE WIDTH HEIGHT\n"
         "  or:  fotolume --check [--dump] SCENE\n"
         "  or:  fotolume --explain X,Y [OPTION]... SCENE WIDTH HEIGHT\n"
+        "  or:  fotolume --serve [--port N] [OPTION]... SCENE WIDTH HEIGHT\n"
         "Render the scene file SCENE into IMAGE, an image of WIDTH x HEIGHT pixels: PNG\n"
         "when its name ends in .png, binary PPM otherwise. SCENE may be - for standard\n"
         "input, IMAGE - for standard output (PPM unless --format png). An existing IMAGE\n"
@@ -98,6 +105,11 @@ void printHelp() {
         "      --scene-limit MIB read scenes of at most MIB MiB (default %lld)\n"
         "      --watch           render, then again whenever SCENE changes (a save\n"
         "                        during a render starts it over), until interrupted\n"
+        "      --serve           show the render on a local web page (its address,\n"
+        "                        with a secret token, is printed), refined in passes\n"
+        "                        and again at every save; click a pixel to explain it\n"
+        "      --port N          serve on port N (default: any free port)\n"
+        "      --listen ADDR     serve on ADDR (default 127.0.0.1, this machine only)\n"
         "      --dump            with --check: print every row as read, with its line\n"
         "                        and column and its values as understood\n"
         "  -h, --help            print this help and exit\n"

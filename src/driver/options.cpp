@@ -141,6 +141,16 @@ std::string takeValue(const std::string& option, const std::string& value, Comma
         }
         return "the explanation's format must be text or json, not " + quoted;
     }
+    if (option == "port") {
+        line.port = static_cast<int>(parseWhole(value, 1, 65535));
+        if (line.port > 0) return "";
+        return "the port must be a whole number from 1 to 65535, not " + quoted;
+    }
+    if (option == "listen") {
+        line.listen = value;
+        if (!value.empty()) return "";
+        return "the address to listen on must not be empty";
+    }
     if (option == "format") {
         if (value == "ppm" || value == "png") {
             line.format = value == "ppm" ? FormatChoice::Ppm : FormatChoice::Png;
@@ -157,9 +167,9 @@ std::string takeValue(const std::string& option, const std::string& value, Comma
 // The long name of an option that takes a value, or "".
 std::string valueOption(const std::string& word) {
     if (word == "-t") return "threads";
-    static const char* const names[] = {"threads",        "samples",     "aa-threshold",
-                                        "format",         "region",      "explain",
-                                        "explain-format", "scene-limit", "background"};
+    static const char* const names[] = {"threads",    "samples", "aa-threshold",   "format",
+                                        "region",     "explain", "explain-format", "scene-limit",
+                                        "background", "port",    "listen"};
     for (const char* name : names)
         if (word == std::string("--") + name) return name;
     return "";
@@ -202,6 +212,8 @@ bool takeOption(int argc, char** argv, int& i, CommandLine& line) {
         line.dump = true;
     } else if (word == "--watch") {
         line.watch = true;
+    } else if (word == "--serve") {
+        line.serve = true;
     } else if (word == "--stats") {
         line.stats = true;
         line.given.push_back("stats");

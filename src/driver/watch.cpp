@@ -3,12 +3,20 @@
 // refused scene leaves the last good image as it was.
 #include "driver/watch.hpp"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "driver/help.hpp"
 #include "scene/scene.hpp"
+
+#ifndef FOTOLUME_BIN_DIR
+#define FOTOLUME_BIN_DIR "/usr/local/bin"
+#endif
 
 namespace fotolume {
 
@@ -52,6 +60,24 @@ int watchCommand(const CommandLine& line) {
         std::fflush(stdout);
         waitForChange(scene, before);
     }
+}
+
+int runPreviewProgram(char** argv) {
+    std::vector<std::string> places;
+    const std::string folder = programFolder();
+    if (!folder.empty()) places.push_back(folder + "fotolume-serve");
+    places.push_back(FOTOLUME_BIN_DIR "/fotolume-serve");
+    for (const std::string& place : places) {
+        if (access(place.c_str(), X_OK) != 0) continue;
+        std::fflush(stdout);
+        std::fflush(stderr);
+        execv(place.c_str(), argv);
+    }
+    std::fprintf(stderr,
+                 "fotolume: --serve runs the preview program fotolume-serve, which is not "
+                 "installed beside fotolume (it is built where cpp-httplib is installed); "
+                 "--watch renders again at every save without it\n");
+    return EXIT_FAILURE_INPUT;
 }
 
 }  // namespace fotolume

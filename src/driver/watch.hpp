@@ -1,5 +1,5 @@
-// Rendering again whenever the scene changes (--watch). Internal to the
-// driver folder.
+// Following the scene as it changes: rendering again at every save
+// (--watch) and the live preview page (--serve). Internal to the driver folder.
 #pragma once
 
 #include <atomic>
@@ -19,6 +19,11 @@ struct RenderWatch {
 // One render of SCENE into IMAGE as the command line asks (its four
 // operands checked already); the exit status, or EXIT_CANCELLED.
 int renderOnce(const CommandLine& line, const RenderWatch& watch);
+
+// --serve: runs the preview program installed beside this one (a program of
+// its own, so that its web server's libraries cost the renderer nothing) on
+// the same command line; returns only when it cannot be run.
+int runPreviewProgram(char** argv);
 
 // Renders, then again at every change of the scene file, until a signal
 // ends the process.

@@ -36,6 +36,9 @@ TEST(CommandLine, OptionsWithoutEffectAreSaid) {
         {{"--aa-threshold", "0.5", example(), out, "4", "3"},
          "fotolume: warning: --aa-threshold has no effect without --samples N (N at least 2)\n"},
         {{example(), out, "4", "3", "--samples", "2", "--aa-threshold", ".5"}, ""},
+        {{"--port", "8000", "--listen=0.0.0.0", example(), out, "4", "3"},
+         "fotolume: warning: --port has no effect without --serve\n"
+         "fotolume: warning: --listen has no effect without --serve\n"},
     };
     for (const auto& row : rows) {
         const test::RunResult run = runFotolume(row.args);
@@ -47,6 +50,39 @@ TEST(CommandLine, OptionsWithoutEffectAreSaid) {
         runFotolume({example(), "-q", "4", "3"}, "cd '" + dir.path("") + "';");
     EXPECT_EQ(run.status, EXIT_OK) << run.err;
     EXPECT_EQ(test::readFile(dir.path("-q")).size(), 11u + 4 * 3 * 3);
+}
+
+// The preview's own mistakes are refused before anything is served.
+TEST(CommandLine, ThePreviewRefusesWhatItCannotServe) {
+#ifndef FOTOLUME_HAVE_SERVE
+    GTEST_SKIP() << "this build has no preview program (it needs cpp-httplib)";
+#endif
+    const std::string tryHelp = "\nTry 'fotolume --help' for more information.\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } rows[] = {
+        {{"--serve", example(), "4"},
+         "\nfotolume: --serve takes three operands: SCENE WIDTH HEIGHT" + tryHelp},
+        {{"--serve", example(), "out.ppm", "4", "3"},
+         "\nfotolume: --serve takes three operands: SCENE WIDTH HEIGHT" + tryHelp},
+        {{"--serve", "--port", "0", example(), "4", "3"},
+         "\nfotolume: the port must be a whole number from 1 to 65535, not '0'" + tryHelp},
+        {{"--serve", "--port=65536", example(), "4", "3"},
+         "\nfotolume: the port must be a whole number from 1 to 65535, not '65536'" + tryHelp},
+        {{"--serve", example(), "4097", "4097"},
+         "\nfotolume: the page shows images of at most 16777216 pixels (4096x4096); render larger "
+         "ones to a file" +
+             tryHelp},
+        {{"--serve", example(), "0", "3"},
+         "Tamanho de imagem invalido: 0 x 3 (largura e altura devem ser pelo menos 1 e largura x "
+         "altura no maximo 2147483647 pixels)\n"},
+    };
+    for (const auto& row : rows) {
+        const test::RunResult run = runFotolume(row.args);
+        EXPECT_EQ(run.status, EXIT_USAGE) << row.err;
+        EXPECT_EQ(run.err, row.err);
+    }
 }
 
 // Installed with any prefix, the help names the guide where it went; where
