@@ -43,6 +43,15 @@ std::string TempDir::write(const std::string& name, const std::string& content) 
 }
 
 namespace {
+// A cross-built program runs through its emulator.
+std::string programPrefix() {
+#ifdef FOTOLUME_TEST_EMULATOR
+    return FOTOLUME_TEST_EMULATOR " ";
+#else
+    return "";
+#endif
+}
+
 std::string shellQuote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -53,8 +62,8 @@ std::string shellQuote(const std::string& text) {
 RunResult runFotolume(const std::vector<std::string>& args, const std::string& shellPrefix,
                       const std::string& feed) {
     TempDir capture;
-    std::string command =
-        shellPrefix + " " + (feed.empty() ? "" : feed + " | ") + shellQuote(FOTOLUME_BINARY);
+    std::string command = shellPrefix + " " + (feed.empty() ? "" : feed + " | ") +
+                          programPrefix() + shellQuote(FOTOLUME_BINARY);
     for (const std::string& arg : args) command += " " + shellQuote(arg);
     command += " >" + shellQuote(capture.path("out")) + " 2>" + shellQuote(capture.path("err"));
     if (feed.empty()) command += " </dev/null";
