@@ -79,11 +79,23 @@ struct Tile {
     long long cols = 0;
 };
 
+// Where a tile rendered with several rays a pixel finds the one-ray bytes
+// of its pixels and their neighbours.
+class OneRaySource {
+public:
+    virtual ~OneRaySource() = default;
+    // The one-ray bytes of `cols` pixels of full-image row `row` from
+    // full-image column `col` on.
+    virtual void oneRay(long long row, long long col, long long cols, unsigned char* bytes) = 0;
+};
+
 // Traces the tile and stores three bytes (red, green, blue) per pixel, row
 // by row. The bytes of a pixel depend only on the scene, the full image size
-// and the pixel's place in the full image: never on the tile around it.
-void renderTile(const PrimaryRays& rays, const Frame& frame, const Tile& tile,
-                unsigned char* bytes);
+// and the pixel's place in the full image: never on the tile around it, nor
+// on where the one-ray bytes come from (`source`, or traced by the tile
+// itself when it is null).
+void renderTile(const PrimaryRays& rays, const Frame& frame, const Tile& tile, unsigned char* bytes,
+                OneRaySource* source = nullptr);
 
 // What the render does for one pixel, told for an explanation: besides the
 // trace of every primary ray (TraceRecorder), the adaptive decision around

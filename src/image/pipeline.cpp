@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/image.hpp"
+#include "image/oneray.hpp"
 #include "image/tiling.hpp"
 #include "scene/scene.hpp"
 
@@ -20,21 +21,17 @@ namespace {
 
 // Pixels handed out at a time: small enough that a few expensive rows are
 // shared among all threads (at least 256 chunks a thread), large enough that
-// handing out and waking the writer cost nothing next to tracing. With
-// several rays a pixel, a chunk also traces its neighbours' one-ray colours
-// again, so bands of rows are made taller to keep that share small.
+// handing out and waking the writer cost nothing next to tracing.
 constexpr long long MIN_CHUNK_PIXELS = 1024;
-constexpr long long MIN_SMOOTH_CHUNK_PIXELS = 4096;
 constexpr long long MAX_CHUNK_PIXELS = 16384;
 
 // The ring of finished chunks waiting to be written stays below this,
 // however many threads run.
 constexpr long long MAX_WINDOW_BYTES = 8LL << 20;
 
-long long chunkPixels(long long pixels, int workers, bool smooth) {
+long long chunkPixels(long long pixels, int workers) {
     const long long even = pixels / (256LL * (workers > 0 ? workers : 1));
-    return std::max(smooth ? MIN_SMOOTH_CHUNK_PIXELS : MIN_CHUNK_PIXELS,
-                    std::min(MAX_CHUNK_PIXELS, even));
+    return std::max(MIN_CHUNK_PIXELS, std::min(MAX_CHUNK_PIXELS, even));
 }
 
 // Chunks are traced in any order by the workers and written strictly in
@@ -48,11 +45,14 @@ public:
           frame_(frame),
           tiling_(frame.region,
                   chunkPixels(static_cast<long long>(frame.region.width) * frame.region.height,
-                              workers, frame.samples > 1)),
+                              workers)),
           chunk_(tiling_.largest()),
           chunks_(tiling_.count()),
           slots_(static_cast<int>(
-              std::max(16LL, std::min(8LL * workers, MAX_WINDOW_BYTES / (3 * chunk_))))) {
+              std::max(16LL, std::min(8LL * workers, MAX_WINDOW_BYTES / (3 * chunk_))))),
+          oneRay_(frame.samples > 1 && frame.threshold > 0.0
+                      ? std::make_unique<SharedOneRay>(rays, frame, tiling_)
+                      : nullptr) {
         buffers_.resize(static_cast<std::size_t>(slots_) * 3 * chunk_);
         ready_.assign(static_cast<std::size_t>(slots_), -1);
     }
@@ -100,7 +100,7 @@ public:
             const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
             unsigned char* bytes = &buffers_[slot * 3 * chunk_];
             const Tile tile = tiling_.tile(chunk);
-            if (!awaitChunk(chunk, slot)) renderTile(rays_, frame_, tile, bytes);
+            if (!awaitChunk(chunk, slot)) renderTile(rays_, frame_, tile, bytes, oneRay_.get());
             const auto before = std::chrono::steady_clock::now();
             ok = encoder.pixels(bytes, tile.rows * tile.cols);
             writing +=
@@ -110,6 +110,7 @@ public:
                 ready_[slot] = -1;
                 written_ = chunk + 1;
             }
+            if (oneRay_ && chunk + 1 < chunks_) oneRay_->release(tiling_.tile(chunk + 1));
             slotFree_.notify_all();
             done += tile.rows * tile.cols;
             progress.update(done, pixels);
@@ -161,7 +162,8 @@ private:
                     }
                 }
                 const std::size_t slot = static_cast<std::size_t>(chunk % slots_);
-                renderTile(rays_, frame_, tiling_.tile(chunk), &buffers_[slot * 3 * chunk_]);
+                renderTile(rays_, frame_, tiling_.tile(chunk), &buffers_[slot * 3 * chunk_],
+                           oneRay_.get());
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
                     ready_[slot] = chunk;
@@ -198,6 +200,8 @@ private:
     const long long chunk_;  // pixels in the largest chunk: one slot's size
     const long long chunks_;
     const int slots_;
+    // With several rays a pixel: the one-ray bytes the chunks share.
+    const std::unique_ptr<SharedOneRay> oneRay_;
     std::vector<unsigned char> buffers_;
     std::vector<long long> ready_;  // per slot: the chunk it holds, or -1
     std::vector<std::thread> threads_;

@@ -156,14 +156,17 @@ private:
 class Neighbourhood {
 public:
     Neighbourhood(const PrimaryRays& rays, long long row, long long col, long long rows,
-                  long long cols)
+                  long long cols, OneRaySource* source = nullptr)
         : top_(std::max(0LL, row - 1)),
           left_(std::max(0LL, col - 1)),
           bottom_(std::min<long long>(imageHeight, row + rows + 1)),
           right_(std::min<long long>(imageWidth, col + cols + 1)),
           bytes_(static_cast<std::size_t>((bottom_ - top_) * (right_ - left_) * 3)) {
         for (long long r = top_; r < bottom_; ++r)
-            traceRow(rays, r, left_, right_ - left_, at(r, left_));
+            if (source)
+                source->oneRay(r, left_, right_ - left_, at(r, left_));
+            else
+                traceRow(rays, r, left_, right_ - left_, at(r, left_));
     }
 
     unsigned char* at(long long row, long long col) {
@@ -194,7 +197,7 @@ private:
 };
 
 void renderSmoothTile(const PrimaryRays& rays, const Frame& frame, long long row, long long col,
-                      long long rows, long long cols, unsigned char* bytes) {
+                      long long rows, long long cols, unsigned char* bytes, OneRaySource* source) {
     Grid grid(rays, frame.samples);
     if (!(frame.threshold > 0.0)) {  // every pixel gets its whole grid: no one-ray pass
         const unsigned char none[3] = {0, 0, 0};
@@ -208,7 +211,7 @@ void renderSmoothTile(const PrimaryRays& rays, const Frame& frame, long long row
     // Chosen by measurement (bench/aa.py): of the rules tried (neighbours
     // alone, two corners, the corners' mean against the centre, other
     // ratios), this one gave the least error for its cost.
-    Neighbourhood around(rays, row, col, rows, cols);
+    Neighbourhood around(rays, row, col, rows, cols, source);
     const double limit = frame.threshold * 255.0;
     for (long long r = row; r < row + rows; ++r)
         for (long long c = col; c < col + cols; ++c, bytes += 3) {
@@ -248,12 +251,12 @@ void explainPixel(const PrimaryRays& rays, const Frame& frame, long long row, lo
     if (edge) grid.trace(row, col, one, limit / 2.0, bytes);
 }
 
-void renderTile(const PrimaryRays& rays, const Frame& frame, const Tile& tile,
-                unsigned char* bytes) {
+void renderTile(const PrimaryRays& rays, const Frame& frame, const Tile& tile, unsigned char* bytes,
+                OneRaySource* source) {
     const long long row = frame.region.top + tile.row;
     const long long col = frame.region.left + tile.col;
     if (frame.samples > 1) {
-        renderSmoothTile(rays, frame, row, col, tile.rows, tile.cols, bytes);
+        renderSmoothTile(rays, frame, row, col, tile.rows, tile.cols, bytes, source);
         return;
     }
     for (long long r = row; r < row + tile.rows; ++r, bytes += 3 * tile.cols)

@@ -27,6 +27,8 @@ public:
 
     long long count() const { return count_; }
     long long largest() const { return largest_; }  // pixels in the largest tile
+    // Columns of each piece a row is cut into (the whole width for bands).
+    long long pieceCols() const { return pieces_ == 0 ? width_ : pieceCols_; }
 
     Tile tile(long long index) const {
         Tile tile;

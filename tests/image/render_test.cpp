@@ -231,6 +231,30 @@ TEST(Render, StatsCountRaysByKind) {
     }
     // Without --stats nothing is said.
     EXPECT_EQ(test::runFotolume({matte, dir.path("out.ppm"), "8", "6"}).err, "");
+
+    // With several rays a pixel, each one-ray colour the decisions need (the
+    // region's and the ring around it inside the image) is traced once,
+    // whatever the tiles (bands, pieces of wide rows) and threads.
+    const struct {
+        std::vector<std::string> options;
+        std::string width, height;
+        long long primary;
+    } shared[] = {
+        {{"--samples", "2"}, "8", "6", 48},
+        {{"--samples", "3", "-t", "3", "--region", "3,2,4,3"}, "8", "6", 6 * 5},
+        {{"--samples", "2", "--region", "0,0,8,6"}, "8", "6", 48},
+        {{"--samples", "2", "-t", "7"}, "300", "200", 60000},
+        {{"--samples", "2", "-t", "2"}, "20000", "2", 40000},
+        {{"--samples", "2", "-t", "2", "--region", "5000,1,12000,1"}, "20000", "2", 2 * 12002},
+    };
+    for (const auto& row : shared) {
+        std::vector<std::string> args = row.options;
+        args.insert(args.end(), {"--stats", mirror, dir.path("out.ppm"), row.width, row.height});
+        const test::RunResult run = test::runFotolume(args);
+        EXPECT_NE(run.err.find("rays: " + std::to_string(row.primary) + " primary, "),
+                  std::string::npos)
+            << run.err;
+    }
 }
 
 TEST(Render, SmallScenesWhosePixelsFollowFromTheRules) {
