@@ -4,8 +4,9 @@
 Usage: bench/aa.py [--fotolume PATH] [--size 240x180] [--runs N]
                    [--thresholds 0.05,0.1,...] [SCENE ...]
 
-For each scene (default: the glass scene bench/scenes/recursion.txt and the
-checker floor bench/scenes/spheres.txt) renders a reference with a full
+For each scene (default: the glass scene bench/scenes/recursion.txt, the
+checker floor bench/scenes/spheres.txt and bench/scenes/thin.txt, slivers of
+triangles over checker cells that shrink toward the horizon) renders a reference with a full
 16x16 grid of rays in every pixel, then one ray a pixel, the full 4x4 grid
 (--aa-threshold 0) and the adaptive 4x4 grid at the default threshold and
 at each threshold given. Prints, for each, the mean absolute difference of
@@ -52,7 +53,7 @@ def main():
     parser.add_argument("scenes", nargs="*")
     args = parser.parse_args()
     scenes = args.scenes or [os.path.join(ROOT, "bench/scenes", name)
-                             for name in ("recursion.txt", "spheres.txt")]
+                             for name in ("recursion.txt", "spheres.txt", "thin.txt")]
     variants = [("1 ray", ["--samples", "1"]),
                 ("4x4 full", ["--samples", "4", "--aa-threshold", "0"]),
                 ("4x4 adaptive, default", ["--samples", "4"])]
