@@ -172,5 +172,48 @@ TEST(PpmWriter, FailuresAreReportedAndLeaveNoFile) {
     }
 }
 
+// With several rays a pixel, each one-ray colour the decisions need (the
+// region's and the ring around it inside the image) is traced once, whatever
+// the tiles (bands, pieces of wide rows) and threads. And the decision itself:
+// a tiny sphere seen by one pixel's centre ray alone makes that pixel and each
+// of its neighbours, in all eight directions, a candidate; the pixel's corner
+// rays miss the sphere (its whole grid, 16 rays), each neighbour's agree with
+// its own colour (4 rays).
+TEST(AntiAliasing, OneRayColoursAreTracedOnceAndEveryNeighbourCounts) {
+    test::TempDir dir;
+    const std::string camera =
+        "0 0 5 0 0 0 0 1 0 45 1 0 0 9 1 1 1 1 0 0 1 solid 1 0 0 "
+        "1 1 0 0 1 0 0 1 1 0 0 sphere ";
+    const std::string big = dir.write("big.txt", camera + "0 0 0 1");
+    const std::string middle = dir.write("middle.txt", camera + "0 0 0 0.1");
+    // On the ray through the centre of the top-left pixel of a 3 x 3 image.
+    const std::string corner = dir.write("corner.txt", camera + "-1.3807 1.3807 0 0.1");
+    const struct {
+        std::string scene;
+        std::vector<std::string> options;
+        std::string width, height;
+        std::string rays;
+    } rows[] = {
+        {big, {"--samples", "2"}, "8", "6", "48 primary"},
+        {big, {"--samples", "3", "-t", "3", "--region", "3,2,4,3"}, "8", "6", "30 primary"},
+        {big, {"--samples", "2", "-t", "7"}, "300", "200", "60000 primary"},
+        {big, {"--samples", "2", "-t", "2"}, "20000", "2", "40000 primary"},
+        {big,
+         {"--samples", "2", "-t", "2", "--region", "5000,1,12000,1"},
+         "20000",
+         "2",
+         "24004 primary"},
+        {middle, {"--samples", "4"}, "3", "3", "9 primary, 48 anti-aliasing samples"},
+        {middle, {"--samples", "4"}, "9", "9", "81 primary, 48 anti-aliasing samples"},
+        {corner, {"--samples", "4"}, "3", "3", "9 primary, 28 anti-aliasing samples"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = row.options;
+        args.insert(args.end(), {"--stats", row.scene, dir.path("out.ppm"), row.width, row.height});
+        const test::RunResult run = test::runFotolume(args);
+        EXPECT_NE(run.err.find("rays: " + row.rays), std::string::npos) << run.err;
+    }
+}
+
 }  // namespace
 }  // namespace fotolume
