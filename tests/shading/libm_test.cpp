@@ -109,8 +109,8 @@ TEST(MathLibrary, PowCosAndTanGiveTheRecordedResults) {
             if (++differing <= 5)
                 ADD_FAILURE() << f << "(" << std::hexfloat << call.x
                               << (std::string(f) == "pow" ? ", " + hexfloat(call.y) : "")
-                              << ") = " << call.result << " here, a result ending in byte 0x" << std::hex
-                              << expected << " where the checksums were recorded";
+                              << ") = " << call.result << " here, a result ending in byte 0x"
+                              << std::hex << expected << " where the checksums were recorded";
         }
         EXPECT_EQ(differing, 0) << f << " differs on " << differing << " of " << SAMPLES
                                 << " inputs: images using it may differ here";

@@ -62,8 +62,8 @@ std::string shellQuote(const std::string& text) {
 RunResult runFotolume(const std::vector<std::string>& args, const std::string& shellPrefix,
                       const std::string& feed) {
     TempDir capture;
-    std::string command = shellPrefix + " " + (feed.empty() ? "" : feed + " | ") +
-                          programPrefix() + shellQuote(FOTOLUME_BINARY);
+    std::string command = shellPrefix + " " + (feed.empty() ? "" : feed + " | ") + programPrefix() +
+                          shellQuote(FOTOLUME_BINARY);
     for (const std::string& arg : args) command += " " + shellQuote(arg);
     command += " >" + shellQuote(capture.path("out")) + " 2>" + shellQuote(capture.path("err"));
     if (feed.empty()) command += " </dev/null";
