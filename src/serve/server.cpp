@@ -1,7 +1,6 @@
 // The preview's web server: one page, its event stream, its picture and its
 // explanations, for requests that carry the token and name the address
-// served; nothing else. The server only reads the scene (through the render
-// loop) and writes nothing to disk.
+// served; nothing else. It reads only the scene and writes nothing to disk.
 #include <httplib.h>
 
 #include <atomic>
@@ -99,13 +98,27 @@ bool isLoopback(const std::string& address) {
     return address.rfind("127.", 0) == 0 || address == "::1" || address == "localhost";
 }
 
-// The Host headers a browser sends for the address served.
+bool isWildcard(const std::string& address) { return address == "0.0.0.0" || address == "::"; }
+
+// The Host headers a browser sends for the address served. On every address
+// of the machine (0.0.0.0, ::), any address written as numbers, with the
+// port: a name could be one an attacker's DNS turns into this machine.
 std::vector<std::string> hostNames(const std::string& address, int port) {
     const std::string at = ":" + std::to_string(port);
+    if (isWildcard(address)) return {"127.0.0.1" + at, "localhost" + at, at};
     std::vector<std::string> names{
         (address.find(':') != std::string::npos ? "[" + address + "]" : address) + at};
     if (isLoopback(address)) names.push_back("localhost" + at);
     return names;
+}
+
+bool numericHost(const std::string& host, const std::string& at) {
+    if (host.size() <= at.size() || host.compare(host.size() - at.size(), at.size(), at) != 0)
+        return false;
+    const std::string name = host.substr(0, host.size() - at.size());
+    if (name.front() == '[' && name.back() == ']')
+        return name.find_first_not_of("0123456789abcdefABCDEF:.[]") == std::string::npos;
+    return name.find_first_not_of("0123456789.") == std::string::npos;
 }
 
 struct Guard {
@@ -117,7 +130,9 @@ struct Guard {
 std::string refusal(const httplib::Request& request, const Guard& guard, int& status) {
     const std::string host = request.get_header_value("Host");
     status = 403;
-    if (std::find(guard.hosts.begin(), guard.hosts.end(), host) == guard.hosts.end())
+    const bool anyNumeric = guard.hosts.back()[0] == ':';  // served on every address
+    if (std::find(guard.hosts.begin(), guard.hosts.end(), host) == guard.hosts.end() &&
+        !(anyNumeric && numericHost(host, guard.hosts.back())))
         return "this page is served only as http://" + guard.hosts.front() + "/";
     static const char* const paths[] = {"/", "/events", "/image", "/explain"};
     status = 404;
@@ -266,8 +281,12 @@ int serveCommand(const ServeSettings& settings) {
     if (!isLoopback(settings.listen))
         std::fprintf(stderr,
                      "fotolume: warning: other machines may reach %s; the token in the page's "
-                     "address is its only protection\n",
-                     printable(settings.listen).c_str());
+                     "address is its only protection%s\n",
+                     printable(settings.listen).c_str(),
+                     isWildcard(settings.listen)
+                         ? " (from another machine, open the address below with this "
+                           "machine's own address, as numbers, for 127.0.0.1)"
+                         : "");
     std::thread([] { renderForPreview(preview); }).detach();
     std::printf("http://%s/?t=%s\n", guard.hosts.front().c_str(), guard.token.c_str());
     std::fflush(stdout);

@@ -124,6 +124,15 @@ def refusals(folder, scene):
         server.terminate()
         server.wait(10)
     assert server.returncode != 0
+    # On every address: any numeric Host, never a name a DNS could point here.
+    server, url = start(scene, "--listen", "0.0.0.0")
+    try:
+        token, port = url.split("t=")[1], url.split(":")[2].split("/")[0]
+        assert get(url, "/?t=" + token, host="192.0.2.7:" + port)[0] == 200
+        assert get(url, "/?t=" + token, host="attacker.example:" + port)[0] == 403
+    finally:
+        server.terminate()
+        server.wait(10)
 
 
 def browser():
