@@ -64,8 +64,14 @@ int watchCommand(const CommandLine& line) {
 
 int runPreviewProgram(char** argv) {
     std::vector<std::string> places;
+    // Beside this program: where the system says it is, else where the
+    // name it was started by says (systems without /proc); then where the
+    // build meant to install it.
     const std::string folder = programFolder();
     if (!folder.empty()) places.push_back(folder + "fotolume-serve");
+    const std::string started = argv[0] != nullptr ? argv[0] : "";
+    if (started.find('/') != std::string::npos)
+        places.push_back(started.substr(0, started.rfind('/') + 1) + "fotolume-serve");
     places.push_back(FOTOLUME_BIN_DIR "/fotolume-serve");
     for (const std::string& place : places) {
         if (access(place.c_str(), X_OK) != 0) continue;

@@ -59,6 +59,7 @@ std::string followLinks(std::string path) {
 
 namespace {
 
+#ifdef FOTOLUME_HAVE_PROC
 // A mount point's path as /proc/self/mountinfo writes it: blanks, tabs,
 // line ends and backslashes as three octal digits.
 std::string unescapeMountPath(const std::string& text) {
@@ -73,6 +74,7 @@ std::string unescapeMountPath(const std::string& text) {
     }
     return path;
 }
+#endif
 
 // Whether something is mounted on the file (a bind-mounted file, as a
 // container's one-file volume is): renaming over it fails with EBUSY.

@@ -9,6 +9,7 @@
 #endif
 
 #include <chrono>
+#include <cstdio>
 #include <system_error>
 #include <thread>
 
@@ -23,6 +24,23 @@ std::string directoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+namespace {
+
+// FNV-1a of the file's first 256 KiB (0 when it cannot be read).
+[[maybe_unused]] unsigned long long contentPrint(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return 0;
+    unsigned long long print = 14695981039346656037ULL;
+    unsigned char block[4096];
+    std::size_t got = 0;
+    for (int k = 0; k < 64 && (got = std::fread(block, 1, sizeof block, file)) > 0; ++k)
+        for (std::size_t i = 0; i < got; ++i) print = (print ^ block[i]) * 1099511628211ULL;
+    std::fclose(file);
+    return print;
+}
+
+}  // namespace
+
 FileStamp stampOf(const char* path) {
     struct stat info {};
     FileStamp stamp;
@@ -32,8 +50,12 @@ FileStamp stampOf(const char* path) {
     stamp.inode = static_cast<unsigned long long>(info.st_ino);
     stamp.size = static_cast<long long>(info.st_size);
     stamp.modified = static_cast<long long>(info.st_mtime) * 1000000000LL;
-#ifdef FOTOLUME_HAVE_INOTIFY
+#if defined(FOTOLUME_HAVE_ST_MTIM)
     stamp.modified += info.st_mtim.tv_nsec;
+#elif defined(FOTOLUME_HAVE_ST_MTIMESPEC)
+    stamp.modified += info.st_mtimespec.tv_nsec;
+#else
+    stamp.content = contentPrint(path);
 #endif
     return stamp;
 }

@@ -188,10 +188,13 @@ struct FileStamp {
     unsigned long long inode = 0;
     long long size = 0;
     long long modified = 0;  // nanoseconds where the system keeps them
+    // Where it keeps only seconds, the start of the content, so that two
+    // saves of the same size within a second still differ.
+    unsigned long long content = 0;
 
     bool same(const FileStamp& other) const {
         return exists == other.exists && device == other.device && inode == other.inode &&
-               size == other.size && modified == other.modified;
+               size == other.size && modified == other.modified && content == other.content;
     }
 };
 FileStamp stampOf(const char* path);
