@@ -173,7 +173,8 @@ bool renderPasses(Preview& preview, Pixels& pixels, const std::atomic<bool>& can
     RenderSettings settings;
     settings.threads = serve.threads;
     settings.cancel = &cancel;
-    settings.report = &report;
+    RenderReport pass;
+    settings.report = &pass;
     for (const int samples : {1, serve.frame.samples}) {
         preview.update([samples](PreviewState& s) {
             s.phase = samples == 1 ? "tracing" : "smoothing";
@@ -183,6 +184,13 @@ bool renderPasses(Preview& preview, Pixels& pixels, const std::atomic<bool>& can
         settings.frame.samples = samples;
         PreviewEncoder encoder(preview, pixels);
         if (renderImage(encoder, settings) != WriteStatus::Ok) return false;
+        // The figures of both passes together: what the page cost.
+        report.building += pass.building;
+        report.tracing += pass.tracing;
+        report.tracingCpu += pass.tracingCpu;
+        report.writing += pass.writing;
+        report.threads = pass.threads;
+        report.counts.add(pass.counts);
         if (serve.frame.samples == 1) break;
     }
     return true;
