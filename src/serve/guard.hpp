@@ -9,8 +9,8 @@
 namespace fotolume {
 
 struct Guard {
-    std::vector<std::string>
-        hosts;  // the Host headers served; a bare ":PORT" last: any numeric one
+    // The Host headers served; a bare ":PORT" last means any numeric one.
+    std::vector<std::string> hosts;
     std::string token;
 };
 
