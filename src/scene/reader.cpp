@@ -86,6 +86,11 @@ bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::
 
 }  // namespace
 
+std::string cannotOpenMessage(const char* fileName) {
+    return std::string("Nao foi possivel abrir o arquivo ") + fileName +
+           " , verifique o nome e tente novamente. \n";
+}
+
 ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings, std::FILE* dump) {
     rowLines = RowLines{};
     std::error_code ignored;
@@ -97,8 +102,7 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings
         in = std::fopen(fileName, "r");
     }
     if (in == nullptr) {
-        std::printf("Nao foi possivel abrir o arquivo %s , verifique o nome e tente novamente. \n",
-                    fileName);
+        std::fputs(cannotOpenMessage(fileName).c_str(), stdout);
         std::fflush(stdout);
         return ReadStatus::CannotOpen;
     }

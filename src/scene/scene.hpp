@@ -154,6 +154,9 @@ std::string printable(const std::string& raw);
 // "-inf" for the values that are not finite).
 std::string exactDecimal(double value);
 
+// What a scene file that cannot be opened is told with, on standard output.
+std::string cannotOpenMessage(const char* fileName);
+
 enum class ReadStatus {
     Ok,          // read (possibly with warnings) and camera set up
     CannotOpen,  // the file could not be opened; its message is on standard output

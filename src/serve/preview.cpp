@@ -157,8 +157,7 @@ ReadStatus readForPreview(Preview& preview, int& warnings, std::string& said) {
     if (out != nullptr) std::fclose(out);
     said = text != nullptr ? text : "";
     std::free(text);
-    if (status == ReadStatus::CannotOpen)
-        said = "Can't open file " + printable(preview.settings().scene) + "\n" + said;
+    if (status == ReadStatus::CannotOpen) said = cannotOpenMessage(preview.settings().scene) + said;
     std::fputs(said.c_str(), stderr);
     return status;
 }
