@@ -50,7 +50,6 @@ std::string Preview::waitForState(long long& seen, int seconds) {
            ",\"picture\":" + std::to_string(s.picture) +
            ",\"width\":" + std::to_string(settings_.width) +
            ",\"height\":" + std::to_string(settings_.height) +
-           ",\"samples\":" + std::to_string(settings_.frame.samples) +
            ",\"diagnostics\":" + jsonString(s.diagnostics) + ",\"stats\":" + jsonString(s.stats) +
            "}";
 }
