@@ -28,16 +28,20 @@ namespace fotolume::detail {
 
 struct Shape {
     ObjectType type = ObjectType::Unknown;
-    double a[3] = {};     // centre or first vertex
-    double n[3] = {};     // disc: the normal as given
-    double e1[3] = {};    // triangle: B - A
+    // Triangle pre-filter: whether it may be used (beside the type, so the
+    // two take one word).
+    bool filter = false;
+    double a[3] = {};  // centre or first vertex
+    union {
+        double n[3] = {};  // disc: the normal as given
+        double e1[3];      // triangle: B - A
+    };
     double e2[3] = {};    // triangle: C - A
     double unit[3] = {};  // triangle: normalized E1 x E2; disc: normalized normal
     double r = 0.0;       // sphere and disc radius
     // Triangle pre-filter: in-plane unit normals of the edges AB, BC and CA,
-    // pointing out of the triangle, and whether the filter may be used.
+    // pointing out of the triangle.
     double edge[3][3] = {};
-    bool filter = false;
 };
 
 struct Acceleration {
@@ -64,13 +68,15 @@ struct Item {
     int row;
     double lo[3];
     double hi[3];
-    double centre[3];
+    // Worked out when asked rather than kept: a million items' worth of
+    // memory, for a few operations in the build.
+    double centre(int k) const { return 0.5 * (lo[k] + hi[k]); }
 };
 
 // Puts the objects of `items` into the hierarchy (accel.nodes and
 // accel.order), or into accel.always: objects as large as a floor, and all
 // of them in a scene of a dozen or fewer, where a hierarchy costs more than
-// it saves.
+// it saves. Takes `items` apart: it may be empty afterwards.
 void buildHierarchy(std::vector<Item>& items);
 
 // The binned surface-area split of items[begin, end): the objects whose

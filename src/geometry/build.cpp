@@ -78,14 +78,18 @@ bool triangleBox(Shape& s, Item& item, int row) {
 bool describe(int row, Shape& s, Item& item) {
     s.type = objectType[row];
     s.r = objectRadius[row];
+    const bool triangle = s.type == ObjectType::Triangle;
     for (int k = 0; k < 3; ++k) {
         s.a[k] = objectPointA[row][k];
-        s.n[k] = objectPointB[row][k];
-        s.e1[k] = objectPointB[row][k] - objectPointA[row][k];
-        s.e2[k] = objectPointC[row][k] - objectPointA[row][k];
+        if (triangle) {
+            s.e1[k] = objectPointB[row][k] - objectPointA[row][k];
+            s.e2[k] = objectPointC[row][k] - objectPointA[row][k];
+        } else {
+            s.n[k] = objectPointB[row][k];
+        }
     }
     item.row = row;
-    bool bounded = s.type == ObjectType::Triangle ? triangleBox(s, item, row) : roundBox(s, item);
+    bool bounded = triangle ? triangleBox(s, item, row) : roundBox(s, item);
     for (int k = 0; k < 3 && bounded; ++k)
         bounded =
             std::fabs(item.lo[k]) < HUGE_COORDINATE && std::fabs(item.hi[k]) < HUGE_COORDINATE;
@@ -123,6 +127,7 @@ void buildAcceleration() {
     const int count = std::max(0, std::min(objectCount, static_cast<int>(objectType.size())));
     accel.shapes.resize(count);
     std::vector<Item> items;
+    items.reserve(count);
     double extent = 1.0;
     for (int k = 0; k < 3; ++k) extent = std::max(extent, std::fabs(eye[k]));
     extent = std::max(extent, std::fabs(planeWidth) + std::fabs(planeHeight));
@@ -137,10 +142,8 @@ void buildAcceleration() {
             accel.always.push_back(i);
             continue;
         }
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; k < 3; ++k)
             extent = std::max({extent, std::fabs(item.lo[k]), std::fabs(item.hi[k])});
-            item.centre[k] = 0.5 * (item.lo[k] + item.hi[k]);
-        }
         items.push_back(item);
     }
 

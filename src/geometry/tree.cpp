@@ -2,6 +2,7 @@
 // tree, widened to four children a node.
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -20,6 +21,9 @@ struct BinaryNode {
     int first;  // leaf: first entry of `order`; inner: index of the second child
     int count;  // leaf: number of objects; inner: 0
 };
+// In blocks rather than one array: growing it never copies it, so a
+// million objects' tree never needs room for two.
+using BinaryTree = std::deque<BinaryNode>;
 
 void grow(double lo[3], double hi[3], const Item& item) {
     for (int k = 0; k < 3; ++k) {
@@ -31,8 +35,8 @@ void grow(double lo[3], double hi[3], const Item& item) {
 // Centroid order along one axis, the row breaking ties so builds repeat.
 void sortByCentre(std::vector<Item>& items, int begin, int end, int axis) {
     std::sort(items.begin() + begin, items.begin() + end, [axis](const Item& x, const Item& y) {
-        return x.centre[axis] < y.centre[axis] ||
-               (x.centre[axis] == y.centre[axis] && x.row < y.row);
+        return x.centre(axis) < y.centre(axis) ||
+               (x.centre(axis) == y.centre(axis) && x.row < y.row);
     });
 }
 
@@ -46,7 +50,7 @@ constexpr int SWEEP_LIMIT = 256;
 // A part of the hierarchy under construction: its nodes and the rows of its
 // leaves, indices local to it until it is joined to its parent's.
 struct Builder {
-    std::vector<BinaryNode> tree;
+    BinaryTree tree;
     std::vector<int> order;
 };
 
@@ -114,7 +118,7 @@ void sweep(std::vector<Item>& items, int begin, int end, double& bestCost, int& 
 }
 
 int buildNode(Builder& builder, std::vector<Item>& items, int begin, int end, int depth) {
-    std::vector<BinaryNode>& tree = builder.tree;
+    BinaryTree& tree = builder.tree;
     const int index = static_cast<int>(tree.size());
     tree.push_back(BinaryNode{});
     BinaryNode node{};
@@ -159,7 +163,7 @@ int buildNode(Builder& builder, std::vector<Item>& items, int begin, int end, in
 // while there is room, the inner child with the largest box replaced by its
 // own two. Appends the node and those below it to accel.nodes; `depth` is
 // its number of inner nodes from the root, itself included.
-int widen(const std::vector<BinaryNode>& tree, int index, int depth) {
+int widen(const BinaryTree& tree, int index, int depth) {
     accel.depth = std::max(accel.depth, depth);
     std::vector<int> children;
     if (tree[index].count > 0) {
@@ -207,14 +211,15 @@ void keepLargeApart(std::vector<Item>& items) {
     double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
     for (const Item& item : items) grow(lo, hi, item);
     const double whole = halfArea(lo, hi);
-    std::vector<Item> rest;
+    // In place: a million items have no room for a second copy.
+    std::size_t kept = 0;
     for (const Item& item : items) {
         if (halfArea(item.lo, item.hi) > 0.25 * whole)
             accel.always.push_back(item.row);
         else
-            rest.push_back(item);
+            items[kept++] = item;
     }
-    items.swap(rest);
+    items.resize(kept);
     std::sort(accel.always.begin(), accel.always.end());
 }
 
@@ -226,12 +231,15 @@ void buildHierarchy(std::vector<Item>& items) {
         for (const Item& item : items) accel.always.push_back(item.row);
         std::sort(accel.always.begin(), accel.always.end());
     } else {
-        std::vector<BinaryNode> tree;
+        BinaryTree tree;
         Builder builder;
         buildNode(builder, items, 0, static_cast<int>(items.size()), 0);
+        std::vector<Item>().swap(items);  // the tree holds all it needs
         tree.swap(builder.tree);
         accel.order.swap(builder.order);
         widen(tree, 0, 1);
+        BinaryTree().swap(tree);
+        accel.nodes.shrink_to_fit();
     }
 }
 
