@@ -1,6 +1,7 @@
 #include "scene/tokens.hpp"
 
 #include <cctype>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -32,21 +33,9 @@ SceneReader::~SceneReader() {
     if (in_ != nullptr) std::fclose(in_);
 }
 
-long SceneReader::offset() const { return in_ != nullptr ? std::ftell(in_) : 0; }
+long SceneReader::offset() const { return pos_; }
 
 bool SceneReader::readError() const { return in_ == nullptr || std::ferror(in_) != 0; }
-
-// Moves past a long run of white space in the text itself: the same
-// characters the conversions would skip (C locale), at memory speed instead
-// of one character at a time through the stream. A short run is left to the
-// conversion: a seek refills the stream's whole buffer, dearer than a few
-// characters.
-void SceneReader::skipBlanks() {
-    if (in_ == nullptr) return;
-    const long at = offset();
-    const long token = firstNonBlank(at);
-    if (token - at > 256) std::fseek(in_, token, SEEK_SET);
-}
 
 long SceneReader::firstNonBlank(long at) const {
     const long size = static_cast<long>(text_.size());
@@ -54,11 +43,66 @@ long SceneReader::firstNonBlank(long at) const {
     return at;
 }
 
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+// The end of the plain decimal number at `at` (a sign, digits with at most
+// one point, for a real an exponent with digits), when a blank or the end
+// of the text follows it; -1 for anything else. Such a token is all that
+// the conversion takes, and the value it gives is the correctly rounded
+// one, as std::from_chars gives it.
+long SceneReader::plainNumberEnd(long at, bool real) const {
+    const long size = static_cast<long>(text_.size());
+    long i = at;
+    if (i < size && (text_[i] == '+' || text_[i] == '-')) ++i;
+    long digits = 0;
+    for (; i < size && isDigit(text_[i]); ++i) ++digits;
+    if (real && i < size && text_[i] == '.')
+        for (++i; i < size && isDigit(text_[i]); ++i) ++digits;
+    if (digits == 0) return -1;
+    if (real && i < size && (text_[i] == 'e' || text_[i] == 'E')) {
+        ++i;
+        if (i < size && (text_[i] == '+' || text_[i] == '-')) ++i;
+        long exponent = 0;
+        for (; i < size && isDigit(text_[i]); ++i) ++exponent;
+        if (exponent == 0) return -1;
+    }
+    return i == size || isBlank(text_[i]) ? i : -1;
+}
+
+// A plain number read straight from the text: true with the value, the
+// position moved past it; false (nothing moved) for anything else, which
+// the C library's conversion then reads.
+template <typename Number>
+bool SceneReader::quick(Number& value, bool real) {
+    if (in_ == nullptr) return false;
+    const long at = firstNonBlank(pos_);
+    const long end = plainNumberEnd(at, real);
+    if (end < 0) return false;
+    const char* first = text_.data() + at + (text_[at] == '+' ? 1 : 0);
+    const std::from_chars_result got = std::from_chars(first, text_.data() + end, value);
+    if (got.ec != std::errc() || got.ptr != text_.data() + end) return false;  // out of range
+    pos_ = end;
+    return true;
+}
+
+// One formatted conversion by the C library, from where reading stands;
+// the stream is moved there only when a quick read has moved on.
+int SceneReader::scan(const char* format, void* target) {
+    if (in_ == nullptr) return EOF;
+    if (streamAt_ != pos_) std::fseek(in_, firstNonBlank(pos_), SEEK_SET);
+    const int result = std::fscanf(in_, format, target);
+    pos_ = streamAt_ = std::ftell(in_);
+    return result;
+}
+
 bool SceneReader::real(double& target, const Field& field) {
     const long before = offset();
-    skipBlanks();
     double value;
-    const int result = in_ != nullptr ? std::fscanf(in_, "%lf", &value) : EOF;
+    const int result = quick(value, true) ? 1 : scan("%lf", &value);
     if (result == 1) {
         target = value;
         if (!std::isfinite(value)) nonFinite(before, value, field);
@@ -99,9 +143,8 @@ void SceneReader::vector(Vetor& target, const char* const names[3], const Field&
 
 bool SceneReader::integer(int& target, const Field& field) {
     const long before = offset();
-    skipBlanks();
     long long value;
-    const int result = in_ != nullptr ? std::fscanf(in_, "%lld", &value) : EOF;
+    const int result = quick(value, false) ? 1 : scan("%lld", &value);
     if (result == 1) {
         // Out-of-range text would be undefined behaviour for "%d"; clamp so
         // that any count or row number that large is refused as too big.
@@ -116,23 +159,15 @@ bool SceneReader::integer(int& target, const Field& field) {
 long SceneReader::word(char (&kind)[KIND_SIZE], const Field& field) {
     flushStuck(true);  // a word takes whatever token reading is stuck on
     const long before = offset();
-    skipBlanks();
-    int c = EOF;
-    if (in_ != nullptr) {
-        do c = std::getc(in_);
-        while (isBlank(c));
-    }
-    if (c == EOF) {
+    const long end = static_cast<long>(text_.size());
+    if (in_ != nullptr) pos_ = firstNonBlank(pos_);
+    if (in_ == nullptr || pos_ >= end) {
         failed(EOF, before, "a type word", field);
         return -1;
     }
     long size = 0;
-    while (c != EOF && !isBlank(c)) {
-        if (size < KIND_SIZE - 1) kind[size] = static_cast<char>(c);
-        ++size;
-        c = std::getc(in_);
-    }
-    if (c != EOF) std::ungetc(c, in_);
+    for (; pos_ < end && !isBlank(text_[pos_]); ++pos_, ++size)
+        if (size < KIND_SIZE - 1) kind[size] = text_[pos_];
     kind[size < KIND_SIZE - 1 ? size : KIND_SIZE - 1] = '\0';
     lastWordStart_ = before;
     return size;

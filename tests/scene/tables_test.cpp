@@ -2,8 +2,13 @@
 // render exactly as the same rows within them.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include "scene/scene.hpp"
 #include "support/support.hpp"
 
 namespace fotolume {
@@ -48,6 +53,46 @@ TEST(SceneTables, PastTheClassicSizesEveryRowRenders) {
             dir.write("scene.txt", scene(row.lights, row.pigments, row.finishes, row.objects));
         EXPECT_TRUE(test::pixels(file, 16, 12) == reference);
     }
+}
+
+// Values are read as the C library's formatted conversions read them, one
+// at a time: every token below (plain numbers the reader takes itself, and
+// the rest) leaves the same values, and the same text for what follows, as
+// "%lld" for the light count and "%lf" for each of the 18 light values.
+TEST(SceneTables, NumbersReadAsTheCLibraryReadsThem) {
+    const std::vector<std::string> tokens = {
+        "1", "+1", "-0", "0.1", ".5", "5.", "1.e3", "00012", "1e5", "1E-5", "-2.5e+3",
+        // correctly rounded: a halfway case, the least subnormal, past the range
+        "1.00000000000000011102230246251565404236316680908203125", "4.9e-324", "2e-324",
+        "1e-400", "1e308", "1e309", "123456789012345678901234567890.5",
+        // not plain: read (or refused) by the library itself
+        "0x1p3", "inf", "-nan", "1e", "1e+", "1.5x", "--1", "+-1", "+", ".", "1e5.5", "x"};
+    const std::vector<std::string> counts = {"2", "+2", "002", "2.5", "2x", "-0"};
+    const auto bits = [](double v) {
+        std::uint64_t b;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    };
+    for (const std::string& count : counts)
+        for (const std::string& token : tokens) {
+            const std::string rows = count + "\n" + token + " 7 " + token + " 1 1 1 1 0 0\n" +
+                                     token + "\t" + token + " 8 1 1 1 1 0 0\n0\n0\n0\n";
+            test::loadScene("0 0 5 0 0 0 0 1 0 60\n" + rows);
+            std::FILE* in = fmemopen(const_cast<char*>(rows.data()), rows.size(), "r");
+            ASSERT_NE(in, nullptr);
+            long long lights = 0;
+            std::fscanf(in, "%lld", &lights);
+            double expected[18] = {};
+            for (double& value : expected) std::fscanf(in, "%lf", &value);
+            std::fclose(in);
+            SCOPED_TRACE("count " + count + ", token " + token);
+            EXPECT_EQ(lightCount, static_cast<int>(lights));
+            for (int i = 0; i < 18 && lights >= 2; ++i) {
+                const std::vector<Vetor>& column =
+                    i % 9 < 3 ? lightPosition : i % 9 < 6 ? lightColor : lightAttenuation;
+                EXPECT_EQ(bits(column[i / 9][i % 3]), bits(expected[i])) << "value " << i;
+            }
+        }
 }
 
 }  // namespace
