@@ -29,21 +29,26 @@ int binnedSplit(std::vector<Item>& items, int begin, int end) {
         }
     double bestCost = INFINITY;
     int bestAxis = -1, bestPlane = 0;
+    double scale[3];
+    for (int k = 0; k < 3; ++k) scale[k] = BINS / (chi[k] - clo[k]);
     const auto binOf = [&](const Item& item, int axis) {
-        const double scale = BINS / (chi[axis] - clo[axis]);
-        return std::min(BINS - 1, static_cast<int>((item.centre(axis) - clo[axis]) * scale));
+        return std::min(BINS - 1, static_cast<int>((item.centre(axis) - clo[axis]) * scale[axis]));
     };
-    for (int axis = 0; axis < 3; ++axis) {
-        if (!(chi[axis] > clo[axis])) continue;
-        Bin bins[BINS];
-        for (int i = begin; i < end; ++i) {
-            Bin& bin = bins[binOf(items[i], axis)];
+    // Every axis's bins in one pass over the items.
+    Bin binsOf[3][BINS];
+    for (int i = begin; i < end; ++i)
+        for (int axis = 0; axis < 3; ++axis) {
+            if (!(chi[axis] > clo[axis])) continue;
+            Bin& bin = binsOf[axis][binOf(items[i], axis)];
             ++bin.count;
             for (int k = 0; k < 3; ++k) {
                 bin.lo[k] = std::min(bin.lo[k], items[i].lo[k]);
                 bin.hi[k] = std::max(bin.hi[k], items[i].hi[k]);
             }
         }
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!(chi[axis] > clo[axis])) continue;
+        const Bin* bins = binsOf[axis];
         double rightArea[BINS];
         int rightCount[BINS];
         Bin right;

