@@ -48,16 +48,16 @@ bool SceneReader::startsLine(long at) const {
 // The numbers on the line that `at` starts: 0 when `at` starts no line or
 // the line holds anything but numbers.
 int SceneReader::lineNumbers(long at) const {
-    if (at >= static_cast<long>(text_.size()) || !startsLine(at)) return 0;
+    if (at >= text_.size() || !startsLine(at)) return 0;
     int numbers = 0;
     long i = at;
-    while (i < static_cast<long>(text_.size()) && text_[i] != '\n' && text_[i] != '\r') {
+    while (i < text_.size() && text_[i] != '\n' && text_[i] != '\r') {
         if (isBlank(text_[i])) {
             ++i;
             continue;
         }
         long end = i;
-        while (end < static_cast<long>(text_.size()) && !isBlank(text_[end])) ++end;
+        while (end < text_.size() && !isBlank(text_[end])) ++end;
         const std::string token = text_.substr(i, end - i);
         char* stop = nullptr;
         std::strtod(token.c_str(), &stop);
@@ -95,13 +95,10 @@ void SceneReader::checkCountFits(const CountCheck& check, int row, long at) {
          tooLow ? check.count + 1 : row);
 }
 
+// A line end among the blanks from `at` on, or the end of the text.
 bool SceneReader::endsLine(long at) const {
-    for (long i = at; i < static_cast<long>(text_.size()); ++i) {
-        const char c = text_[i];
-        if (c == '\n' || c == '\r') return true;
-        if (!isBlank(c)) return false;
-    }
-    return true;
+    const long token = firstNonBlank(at);
+    return blanks_.lastEnd >= at || token >= text_.size();
 }
 
 // Scene files are written one row per line in practice, though line ends
@@ -138,12 +135,17 @@ std::string SceneReader::layoutHint() {
 // Moves the cursor to `to`: a lone CR, an LF and a CRLF pair each end a
 // line; a tab is one column.
 void SceneReader::advance(long to) {
-    if (to < cursor_) {  // rare: the camera is checked after everything is read
-        cursor_ = 0;
-        line_ = column_ = 1;
-        afterCr_ = false;
+    if (to < cursor_) {  // back to the mark of to's page (or the start)
+        const long mark = std::min(to / SceneText::PAGE, static_cast<long>(marks_.size()) - 1);
+        cursor_ = mark < 0 ? 0 : mark * SceneText::PAGE;
+        line_ = mark < 0 ? 1 : marks_[mark].line;
+        column_ = mark < 0 ? 1 : marks_[mark].column;
+        afterCr_ = mark >= 0 && marks_[mark].afterCr;
     }
-    for (; cursor_ < to && cursor_ < static_cast<long>(text_.size()); ++cursor_) {
+    for (; cursor_ < to && cursor_ < text_.size(); ++cursor_) {
+        if (cursor_ % SceneText::PAGE == 0 &&
+            cursor_ / SceneText::PAGE == static_cast<long>(marks_.size()))
+            marks_.push_back(Mark{line_, column_, afterCr_});
         const char c = text_[cursor_];
         if (c == '\n' && afterCr_) {
             afterCr_ = false;
@@ -182,7 +184,7 @@ void SceneReader::recordLines() {
 SceneReader::Position SceneReader::locate(long before) {
     Position where;
     if (before < 0) return where;
-    const long size = static_cast<long>(text_.size());
+    const long size = text_.size();
     const long at = before == lastBefore_ ? lastAt_ : firstNonBlank(before);
     lastBefore_ = before;
     lastAt_ = at;
@@ -262,11 +264,11 @@ void SceneReader::sayUnread() {
     if (!failedOnce_ || failureAt_ < 0) return;
     const long failed = locate(failureAt_).line;
     long next = firstNonBlank(failureAt_);
-    while (next < static_cast<long>(text_.size()) && text_[next] != '\n' && text_[next] != '\r')
+    while (next < text_.size() && text_[next] != '\n' && text_[next] != '\r')
         ++next;
     if (!moreText(next)) return;
     const long first = locate(firstNonBlank(next)).line;
-    long end = static_cast<long>(text_.size());
+    long end = text_.size();
     while (end > 0 && isBlank(text_[end - 1])) --end;
     const long last = locate(end - 1).line;
     static const struct {

@@ -63,22 +63,20 @@ ReadStatus readContent(SceneReader& reader, const char* fileName, std::FILE* dia
 // The whole scene text, at most sceneLimitMib of it, from a file or a
 // stream alike; reading stops as soon as the bound is passed, so a huge,
 // sparse, growing or endless source costs no more than the bound.
+void sayTooLarge(const char* fileName, std::FILE* diagnostics) {
+    std::fprintf(diagnostics,
+                 "%s: error: the scene is larger than %lld MiB, the most that is read "
+                 "(--scene-limit MIB raises it); nothing was read\n",
+                 printable(fileName).c_str(), sceneLimitMib);
+}
+
 bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::string& text) {
     std::vector<char> buffer(65536);  // not on the stack: small stacks must do
     const std::size_t limit = static_cast<std::size_t>(sceneLimitMib) << 20;
-    // A file says its size: room for it at once, rather than copies of a
-    // growing text (a stream, or a file that grows meanwhile, still grows).
-    struct stat about {};
-    if (fstat(fileno(in), &about) == 0 && S_ISREG(about.st_mode) && about.st_size > 0 &&
-        static_cast<unsigned long long>(about.st_size) <= limit)
-        text.reserve(static_cast<std::size_t>(about.st_size));
     std::size_t got;
     while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
         if (text.size() + got > limit) {
-            std::fprintf(diagnostics,
-                         "%s: error: the scene is larger than %lld MiB, the most that is read "
-                         "(--scene-limit MIB raises it); nothing was read\n",
-                         printable(fileName).c_str(), sceneLimitMib);
+            sayTooLarge(fileName, diagnostics);
             return false;
         }
         text.append(buffer.data(), got);
@@ -89,6 +87,17 @@ bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::
         return false;
     }
     return true;
+}
+
+ReadStatus readWith(SceneReader&& reader, const char* fileName, std::FILE* diagnostics,
+                    int* warnings, std::FILE* dump) {
+    if (dump != nullptr) reader.recordEveryRow();
+    const ReadStatus status = readContent(reader, fileName, diagnostics);
+    sceneChanged();
+    reader.finish(status != ReadStatus::Ok);
+    if (dump != nullptr) dumpRows(dump, reader.everyRow());
+    if (warnings != nullptr) *warnings = reader.warnings();
+    return status;
 }
 
 }  // namespace
@@ -113,17 +122,28 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings
         std::fflush(stdout);
         return ReadStatus::CannotOpen;
     }
+    // A file named by its path is read a page at a time, so its size costs
+    // no memory; a stream (standard input, a pipe, a device) is held whole.
+    struct stat about {};
+    const bool paged = std::strcmp(fileName, "-") != 0 && fstat(fileno(in), &about) == 0 &&
+                       S_ISREG(about.st_mode);
+    const unsigned long long limit = static_cast<unsigned long long>(sceneLimitMib) << 20;
     std::string text;
-    const bool loaded = loadText(in, fileName, diagnostics, text);
+    if (paged && static_cast<unsigned long long>(about.st_size) > limit) {
+        sayTooLarge(fileName, diagnostics);
+        std::fclose(in);
+        return ReadStatus::Refused;
+    }
+    if (!paged && !loadText(in, fileName, diagnostics, text)) {
+        std::fclose(in);
+        return ReadStatus::Refused;
+    }
+    const ReadStatus status =
+        paged ? readWith(SceneReader(in, static_cast<long>(about.st_size), fileName, diagnostics),
+                         fileName, diagnostics, warnings, dump)
+              : readWith(SceneReader(std::move(text), fileName, diagnostics), fileName,
+                         diagnostics, warnings, dump);
     std::fclose(in);
-    if (!loaded) return ReadStatus::Refused;
-    SceneReader reader(std::move(text), fileName, diagnostics);
-    if (dump != nullptr) reader.recordEveryRow();
-    const ReadStatus status = readContent(reader, fileName, diagnostics);
-    sceneChanged();
-    reader.finish(status != ReadStatus::Ok);
-    if (dump != nullptr) dumpRows(dump, reader.everyRow());
-    if (warnings != nullptr) *warnings = reader.warnings();
     return status;
 }
 

@@ -1,14 +1,11 @@
 #include "scene/tokens.hpp"
 
 #include <cctype>
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstring>
 
 namespace fotolume {
-
-namespace {}  // namespace
 
 std::string Field::describe() const {
     std::string text = name;
@@ -25,91 +22,23 @@ SceneReader::SceneReader(std::string text, const char* name, std::FILE* diagnost
     : text_(std::move(text)),
       // An empty buffer is no stream for some systems' fmemopen: an empty
       // temporary file reads the same.
-      in_(text_.empty() ? std::tmpfile() : fmemopen(&text_[0], text_.size(), "r")),
+      in_(text_.size() == 0 ? std::tmpfile() : fmemopen(text_.held(), text_.size(), "r")),
+      ownsIn_(true),
       name_(printable(name)),
       diagnostics_(diagnostics) {}
 
+SceneReader::SceneReader(std::FILE* file, long size, const char* name, std::FILE* diagnostics)
+    : text_(fileno(file), size), in_(file), ownsIn_(false), name_(printable(name)),
+      diagnostics_(diagnostics) {}
+
 SceneReader::~SceneReader() {
-    if (in_ != nullptr) std::fclose(in_);
+    if (in_ != nullptr && ownsIn_) std::fclose(in_);
 }
 
 long SceneReader::offset() const { return pos_; }
 
-bool SceneReader::readError() const { return in_ == nullptr || std::ferror(in_) != 0; }
-
-long SceneReader::firstNonBlank(long at) const {
-    const long size = static_cast<long>(text_.size());
-    while (at >= 0 && at < size && isBlank(text_[at])) ++at;
-    return at;
-}
-
-namespace {
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-}  // namespace
-
-// The end of the plain decimal number at `at` (a sign, digits with at most
-// one point, for a real an exponent with digits), when a blank or the end
-// of the text follows it; -1 for anything else. Such a token is all that
-// the conversion takes, and the value it gives is the correctly rounded
-// one, as std::from_chars gives it.
-long SceneReader::plainNumberEnd(long at, bool real) const {
-    const long size = static_cast<long>(text_.size());
-    long i = at;
-    if (i < size && (text_[i] == '+' || text_[i] == '-')) ++i;
-    long digits = 0;
-    for (; i < size && isDigit(text_[i]); ++i) ++digits;
-    if (real && i < size && text_[i] == '.')
-        for (++i; i < size && isDigit(text_[i]); ++i) ++digits;
-    if (digits == 0) return -1;
-    if (real && i < size && (text_[i] == 'e' || text_[i] == 'E')) {
-        ++i;
-        if (i < size && (text_[i] == '+' || text_[i] == '-')) ++i;
-        long exponent = 0;
-        for (; i < size && isDigit(text_[i]); ++i) ++exponent;
-        if (exponent == 0) return -1;
-    }
-    return i == size || isBlank(text_[i]) ? i : -1;
-}
-
-// A plain number read straight from the text: true with the value, the
-// position moved past it; false (nothing moved) for anything else, which
-// the C library's conversion then reads.
-template <typename Number>
-bool SceneReader::quick(Number& value, bool real) {
-    if (in_ == nullptr) return false;
-    const long at = firstNonBlank(pos_);
-    const long end = plainNumberEnd(at, real);
-    if (end < 0) return false;
-    const char* first = text_.data() + at + (text_[at] == '+' ? 1 : 0);
-    const std::from_chars_result got = std::from_chars(first, text_.data() + end, value);
-    if (got.ec != std::errc() || got.ptr != text_.data() + end) return false;  // out of range
-    pos_ = end;
-    return true;
-}
-
-// One formatted conversion by the C library, from where reading stands;
-// the stream is moved there only when a quick read has moved on.
-int SceneReader::scan(const char* format, void* target) {
-    if (in_ == nullptr) return EOF;
-    if (streamAt_ != pos_) std::fseek(in_, firstNonBlank(pos_), SEEK_SET);
-    const int result = std::fscanf(in_, format, target);
-    pos_ = streamAt_ = std::ftell(in_);
-    return result;
-}
-
-bool SceneReader::real(double& target, const Field& field) {
-    const long before = offset();
-    double value;
-    const int result = quick(value, true) ? 1 : scan("%lf", &value);
-    if (result == 1) {
-        target = value;
-        if (!std::isfinite(value)) nonFinite(before, value, field);
-        return true;
-    }
-    failed(result, before, "a real number", field);
-    return false;
+bool SceneReader::readError() const {
+    return in_ == nullptr || std::ferror(in_) != 0 || text_.failed();
 }
 
 // A table value that is not finite: the row cannot render sensibly. Said
@@ -128,50 +57,10 @@ void SceneReader::nonFinite(long before, double value, const Field& field) {
 }
 
 bool SceneReader::moreText(long at) const {
-    return firstNonBlank(at) < static_cast<long>(text_.size());
+    return firstNonBlank(at) < text_.size();
 }
 
 long SceneReader::lineOf(long before) { return locate(before).line; }
-
-void SceneReader::vector(Vetor& target, const char* const names[3], const Field& field) {
-    for (int i = 0; i < 3; ++i) {
-        Field component = field;
-        component.component = names[i];
-        real(target[i], component);
-    }
-}
-
-bool SceneReader::integer(int& target, const Field& field) {
-    const long before = offset();
-    long long value;
-    const int result = quick(value, false) ? 1 : scan("%lld", &value);
-    if (result == 1) {
-        // Out-of-range text would be undefined behaviour for "%d"; clamp so
-        // that any count or row number that large is refused as too big.
-        target = value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
-        pastInt_ = value > INT_MAX || value < INT_MIN;
-        return true;
-    }
-    failed(result, before, "an integer", field);
-    return false;
-}
-
-long SceneReader::word(char (&kind)[KIND_SIZE], const Field& field) {
-    flushStuck(true);  // a word takes whatever token reading is stuck on
-    const long before = offset();
-    const long end = static_cast<long>(text_.size());
-    if (in_ != nullptr) pos_ = firstNonBlank(pos_);
-    if (in_ == nullptr || pos_ >= end) {
-        failed(EOF, before, "a type word", field);
-        return -1;
-    }
-    long size = 0;
-    for (; pos_ < end && !isBlank(text_[pos_]); ++pos_, ++size)
-        if (size < KIND_SIZE - 1) kind[size] = text_[pos_];
-    kind[size < KIND_SIZE - 1 ? size : KIND_SIZE - 1] = '\0';
-    lastWordStart_ = before;
-    return size;
-}
 
 void SceneReader::unknownWord(const char* section, int row, const char* expected) {
     firstFailure(lastWordStart_);

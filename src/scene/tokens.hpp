@@ -5,10 +5,12 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "scene/scene.hpp"
+#include "scene/text.hpp"
 
 namespace fotolume {
 
@@ -35,11 +37,15 @@ struct Field {
 // goes on from wherever the input stands. Plain decimal numbers (nearly
 // every value of a real file) are converted straight from the text, which
 // gives the same value and leaves the input where the library would, at a
-// third of the cost. The whole text is in memory, so positions are worked
-// out by one cursor that only moves forward.
+// third of the cost. Positions are worked out by one cursor that moves
+// forward, or back to a mark at most a page behind.
 class SceneReader {
 public:
+    // The text of a stream, held whole.
     SceneReader(std::string text, const char* name, std::FILE* diagnostics);
+    // A regular file of `size` bytes, read a page at a time: `file` is not
+    // closed by the reader.
+    SceneReader(std::FILE* file, long size, const char* name, std::FILE* diagnostics);
     ~SceneReader();
     SceneReader(const SceneReader&) = delete;
     SceneReader& operator=(const SceneReader&) = delete;
@@ -144,13 +150,22 @@ private:
     std::string layoutHint();
     void recordLines();
 
-    std::string text_;
+    SceneText text_;
     // The text as a stream, for the conversions of the C library; plain
     // numbers and words are read from the text itself. `pos_` is where
     // reading stands, `streamAt_` where the stream stands.
     std::FILE* in_;
+    bool ownsIn_;
     long pos_ = 0;
     long streamAt_ = 0;
+    // A run of blanks from `from` to the token at `to` (or the end), and
+    // its last line end (-1: none): the last one crossed, and those longer
+    // than a page by where they start.
+    struct Blanks {
+        long from = -1, to = -1, lastEnd = -1;
+    };
+    mutable Blanks blanks_;
+    mutable std::map<long, Blanks> longBlanks_;
     std::string name_;  // printable form of the file name
     std::FILE* diagnostics_;
     int warnings_ = 0;
@@ -169,6 +184,13 @@ private:
     long line_ = 1;
     long column_ = 1;
     bool afterCr_ = false;
+    // Where the cursor stood at each page start it has passed, so that a
+    // position behind it is found by going back one page, not to the start.
+    struct Mark {
+        long line, column;
+        bool afterCr;
+    };
+    std::vector<Mark> marks_;
     // The last token found from a given offset, so asking again is free.
     long lastBefore_ = -1;
     long lastAt_ = 0;

@@ -221,9 +221,11 @@ TEST(BadInput, ScenesFromEverySourceAreBounded) {
 #endif
 }
 
-// Positions cost one pass over the file, however many diagnostics: the bytes
-// the run reads (the shell's I/O count, which takes in its reaped child) stay
-// near the file's size with 20 bad tokens after 20 MiB of blanks.
+// A file is read a page at a time, once for its values and once more for
+// the positions of its rows and diagnostics, however many diagnostics: the
+// bytes the run reads (the shell's I/O count, which takes in its reaped
+// child) stay below three times the file's size with 20 bad tokens after
+// 20 MiB of blanks.
 TEST(BadInput, DiagnosticsReadTheFileOnce) {
     test::TempDir dir;
     std::string text = "0 1 6 0 0 0 0 1 0 45 0 20" + std::string(20 << 20, ' ');
@@ -237,7 +239,7 @@ TEST(BadInput, DiagnosticsReadTheFileOnce) {
     ASSERT_EQ(std::fscanf(pipe, "rchar: %lld", &bytes), 1);
     pclose(pipe);
     EXPECT_GT(bytes, static_cast<long long>(text.size()));
-    EXPECT_LT(bytes, 2 * static_cast<long long>(text.size()));
+    EXPECT_LT(bytes, 3 * static_cast<long long>(text.size()));
 }
 
 // File names in diagnostics are escaped as tokens are; an image that would

@@ -95,5 +95,57 @@ TEST(SceneTables, NumbersReadAsTheCLibraryReadsThem) {
         }
 }
 
+// A file is read a page at a time, a stream is held whole: the two read the
+// same text alike, to every value, position and diagnostic, whatever
+// straddles a page (64 KiB) or lies pages behind the last value read: a
+// scene of several pages with CRLF and tab rows, a run of blank lines
+// longer than a page, and mistakes near its end and in rows that are only
+// checked once everything is read.
+TEST(SceneTables, AFileReadByPagesReadsAsAStream) {
+    std::string text = "0 1 6\r\n0 0 0\n0 1 0\n40\n2\n0 0 0 .2 .2 .2 0 0 0\n"
+                       "10 10 10 1 1 1 1 0 0\n1\nsolid 1 0 0\n1\n1 0.7 0.3 20 0 0 1\n9003\n";
+    std::vector<std::size_t> starts;  // of the object rows
+    for (int i = 0; i < 9000; ++i) {
+        starts.push_back(text.size());
+        const std::string x = std::to_string(i % 97) + "." + std::to_string(i);
+        text += (i % 13 == 0 ? "0\t0 triangle " : "0 0 triangle ") + x + " 0 -5 " + x +
+                (i % 11 == 0 ? " 1 -5\r\n" : " 1 -5 ") + "1.5 0 -5\n";
+        if (i == 4000) text += std::string(70000, '\n');
+        if (i == 8000) {  // degenerate, said after reading, after a page start in its line
+            text += std::string(70000, ' ');
+            starts.push_back(text.size());
+            text += "0 0 triangle 1 1 1 1 1 1 1 1 1\n";
+        }
+    }
+    text += "0 0 sphere 0 0 -5 inf\n0 0 disc 1 2 3 4 5 6 7\ntrailing words\n";
+    test::TempDir dir;
+    const std::string file = dir.write("scene.txt", text);
+    const test::RunResult paged = test::runFotolume({"--check", "--dump", file});
+    const test::RunResult held =
+        test::runFotolume({"--check", "--dump", "-"}, "", "cat '" + file + "'");
+    std::string err = paged.err;
+    for (std::size_t at; (at = err.find(file)) != std::string::npos;) err.replace(at, file.size(), "-");
+    EXPECT_EQ(paged.status, held.status);
+    EXPECT_EQ(err, held.err);
+    EXPECT_TRUE(paged.out == held.out);  // the dump: every row's line, column and values
+    // Each object row's line and column, counted here: "L:C: object N:".
+    std::size_t line = 1, lineStart = 0, at = 0;
+    std::vector<std::string> where;
+    for (std::size_t row = 0; row < starts.size(); ++row) {
+        for (; at < starts[row]; ++at)
+            if (text[at] == '\n') {
+                ++line;
+                lineStart = at + 1;
+            }
+        where.push_back(std::to_string(line) + ":" + std::to_string(starts[row] - lineStart + 1));
+        const std::string expected = where.back() + ": object " + std::to_string(row) + ":";
+        ASSERT_NE(paged.out.find("\n" + expected), std::string::npos) << expected;
+    }
+    // said once everything was read, of a row pages behind
+    EXPECT_NE(err.find("-:" + where[8001] + ": warning: object 8001 (triangle) can never be hit"),
+              std::string::npos)
+        << err;
+}
+
 }  // namespace
 }  // namespace fotolume

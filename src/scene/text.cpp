@@ -1,0 +1,58 @@
+#include "scene/text.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace fotolume {
+
+SceneText::SceneText(std::string text) : held_(std::move(text)) {
+    size_ = static_cast<long>(held_.size());
+    hot_ = held_.data();
+    hotSize_ = held_.size();
+}
+
+SceneText::SceneText(int fd, long size) : fd_(fd), size_(size) {}
+
+std::string SceneText::substr(long at, long count) const {
+    std::string text;
+    for (long i = at; i < at + count && i < size_; ++i) text += (*this)[i];
+    return text;
+}
+
+char SceneText::fetch(long i) const {
+    if (fd_ < 0 || i < 0 || i >= size_) return '\0';
+    const long start = i / PAGE * PAGE;
+    Page* page = &pages_[0];
+    for (Page& candidate : pages_) {
+        if (candidate.start == start) {
+            page = &candidate;
+            break;
+        }
+        if (candidate.used < page->used) page = &candidate;
+    }
+    if (page->start != start) {
+        const long length = std::min(PAGE, size_ - start);
+        page->bytes.resize(static_cast<std::size_t>(length));
+        long got = 0;
+        while (got < length) {
+            const ssize_t n = pread(fd_, page->bytes.data() + got, length - got, start + got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += n;
+        }
+        if (got < length) {
+            failed_ = true;
+            std::fill(page->bytes.begin() + got, page->bytes.end(), ' ');
+        }
+        page->start = start;
+    }
+    page->used = ++clock_;
+    hot_ = page->bytes.data();
+    hotStart_ = start;
+    hotSize_ = page->bytes.size();
+    return hot_[i - start];
+}
+
+}  // namespace fotolume
