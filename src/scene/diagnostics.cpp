@@ -11,16 +11,6 @@
 
 namespace fotolume {
 
-namespace {
-
-// How much of an offending token a diagnostic quotes.
-constexpr std::size_t MAX_QUOTED = 40;
-
-std::string quote(const std::string& raw, bool truncated) {
-    return "'" + printable(raw) + (truncated ? "..." : "") + "'";
-}
-
-}  // namespace
 
 std::string printable(const std::string& raw) {
     std::string text;
@@ -130,73 +120,6 @@ std::string SceneReader::layoutHint() {
                ": note: " + text + "\n";
     }
     return "";
-}
-
-// Moves the cursor to `to`: a lone CR, an LF and a CRLF pair each end a
-// line; a tab is one column.
-void SceneReader::advance(long to) {
-    if (to < cursor_) {  // back to the mark of to's page (or the start)
-        const long mark = std::min(to / SceneText::PAGE, static_cast<long>(marks_.size()) - 1);
-        cursor_ = mark < 0 ? 0 : mark * SceneText::PAGE;
-        line_ = mark < 0 ? 1 : marks_[mark].line;
-        column_ = mark < 0 ? 1 : marks_[mark].column;
-        afterCr_ = mark >= 0 && marks_[mark].afterCr;
-    }
-    for (; cursor_ < to && cursor_ < text_.size(); ++cursor_) {
-        if (cursor_ % SceneText::PAGE == 0 &&
-            cursor_ / SceneText::PAGE == static_cast<long>(marks_.size()))
-            marks_.push_back(Mark{line_, column_, afterCr_});
-        const char c = text_[cursor_];
-        if (c == '\n' && afterCr_) {
-            afterCr_ = false;
-        } else if (c == '\n' || c == '\r') {
-            ++line_;
-            column_ = 1;
-            afterCr_ = c == '\r';
-        } else {
-            ++column_;
-            afterCr_ = false;
-        }
-    }
-}
-
-// Line and column (1-based) of the first token at or after `before`, or of
-// the end of the file, and that token's text.
-// Where each table row starts, from the rows as read (in file order, so
-// one pass over the text).
-void SceneReader::recordLines() {
-    rowLines.lights.clear();
-    rowLines.pigments.clear();
-    rowLines.finishes.clear();
-    rowLines.objects.clear();
-    for (const Row& row : rows_) {
-        std::vector<long>* lines = nullptr;
-        if (std::strcmp(row.owner, "light") == 0) lines = &rowLines.lights;
-        if (std::strcmp(row.owner, "pigment") == 0) lines = &rowLines.pigments;
-        if (std::strcmp(row.owner, "finish") == 0) lines = &rowLines.finishes;
-        if (std::strcmp(row.owner, "object") == 0) lines = &rowLines.objects;
-        if (lines == nullptr || row.row < 0) continue;
-        if (lines->size() <= static_cast<std::size_t>(row.row)) lines->resize(row.row + 1, 0);
-        (*lines)[row.row] = locate(row.start).line;
-    }
-}
-
-SceneReader::Position SceneReader::locate(long before) {
-    Position where;
-    if (before < 0) return where;
-    const long size = text_.size();
-    const long at = before == lastBefore_ ? lastAt_ : firstNonBlank(before);
-    lastBefore_ = before;
-    lastAt_ = at;
-    advance(at);
-    where.line = line_;
-    where.column = column_;
-    long end = at;
-    while (end < size && !isBlank(text_[end])) ++end;
-    const bool truncated = static_cast<std::size_t>(end - at) > MAX_QUOTED;
-    const std::string raw = text_.substr(at, truncated ? MAX_QUOTED : end - at);
-    where.token = raw.empty() ? std::string("the end of the file") : quote(raw, truncated);
-    return where;
 }
 
 void SceneReader::report(long before, const char* level, const char* format, va_list args) {

@@ -26,6 +26,12 @@ public:
         if (static_cast<unsigned long>(i - hotStart_) < hotSize_) return hot_[i - hotStart_];
         return fetch(i);
     }
+    // The bytes from `at` to the end of its page (of the text, when held),
+    // in one piece.
+    const char* bytes(long at) const {
+        (void)(*this)[at];  // fetches its page
+        return hot_ + (at - hotStart_);
+    }
     std::string substr(long at, long count) const;
     // Held text, for a memory stream over it (nullptr for a file).
     char* held() { return fd_ < 0 ? &held_[0] : nullptr; }
