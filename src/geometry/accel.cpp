@@ -56,7 +56,7 @@ void searchHierarchy(const double o[3], const double d[3], double& best, int& be
             objects += next.count;
             for (int i = next.first; i < next.first + next.count; ++i) {
                 const int row = accel.order[i];
-                if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
+                if (shapeHit(accel.shapes[i], o, d, t)) consider(t, row, best, bestRow);
             }
             continue;
         }
@@ -82,7 +82,7 @@ void searchHierarchy(const double o[3], const double d[3], double& best, int& be
 }
 
 void winnerNormal(int row, double t, const double o[3], const double d[3], Vec3& hitNormal) {
-    const Shape& s = accel.shapes[row];
+    const Shape& s = accel.shapes[accel.slot[row]];
     double n[3];
     switch (s.type) {
     case ObjectType::Sphere: {
@@ -132,7 +132,7 @@ double nearest(const double o[3], const double d[3], int& bestRow) {
     if (accel.laneWidth > 1)
         searchLanes(accel.laneWidth, accel.sphereLanes, accel.discLanes, o, d, best, bestRow);
     for (int row : accel.alwaysRest)
-        if (shapeHit(accel.shapes[row], o, d, t)) consider(t, row, best, bestRow);
+        if (shapeHit(accel.shapes[accel.slot[row]], o, d, t)) consider(t, row, best, bestRow);
     if (!accel.nodes.empty()) searchHierarchy(o, d, best, bestRow);
     return best;
 }

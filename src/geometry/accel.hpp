@@ -18,6 +18,9 @@
 #pragma once
 
 #include <cmath>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "geometry/geometry.hpp"
@@ -26,27 +29,54 @@
 
 namespace fotolume::detail {
 
+// No member has a default value, so that a million of them can be made
+// without writing them twice: a Shape{} is all zeros.
 struct Shape {
-    ObjectType type = ObjectType::Unknown;
+    ObjectType type;
     // Triangle pre-filter: whether it may be used (beside the type, so the
     // two take one word).
-    bool filter = false;
-    double a[3] = {};  // centre or first vertex
+    bool filter;
+    double a[3];  // centre or first vertex
     union {
-        double n[3] = {};  // disc: the normal as given
-        double e1[3];      // triangle: B - A
+        double n[3];   // disc: the normal as given
+        double e1[3];  // triangle: B - A
     };
-    double e2[3] = {};    // triangle: C - A
-    double unit[3] = {};  // triangle: normalized E1 x E2; disc: normalized normal
-    double r = 0.0;       // sphere and disc radius
+    double e2[3];    // triangle: C - A
+    double unit[3];  // triangle: normalized E1 x E2; disc: normalized normal
+    double r;        // sphere and disc radius
     // Triangle pre-filter: in-plane unit normals of the edges AB, BC and CA,
     // pointing out of the triangle.
-    double edge[3][3] = {};
+    double edge[3][3];
+};
+
+// An allocator that leaves elements of a type like Shape unwritten when a
+// vector grows, for arrays whose every element is written right after.
+template <typename T>
+struct Uninitialised : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = Uninitialised<U>;
+    };
+    Uninitialised() = default;
+    template <typename U>
+    Uninitialised(const Uninitialised<U>&) {}
+    template <typename U>
+    void construct(U* place) {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* place, Args&&... args) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
 };
 
 struct Acceleration {
     unsigned version = 0;       // the sceneVersion it was built for (0: never built)
-    std::vector<Shape> shapes;  // by object row
+    // The objects of the hierarchy's leaves in `order`'s order, so that a
+    // leaf's lie side by side in memory, then the rest by row; `slot` says
+    // where each row's is.
+    std::vector<Shape, Uninitialised<Shape>> shapes;
+    std::vector<int> slot;
     std::vector<int> always;    // rows tested for every ray, in table order
     // The spheres and discs of `always` in lanes of laneWidth (when it is
     // more than one), and the rows tested one by one: the rest.

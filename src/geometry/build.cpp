@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "geometry/accel.hpp"
@@ -104,11 +106,11 @@ void fillLanes() {
     const bool lanes = accel.laneWidth > 1;
     int spheres = 0, discs = 0;
     for (int row : accel.always) {
-        spheres += accel.shapes[row].type == ObjectType::Sphere;
-        discs += accel.shapes[row].type == ObjectType::Disc;
+        spheres += accel.shapes[accel.slot[row]].type == ObjectType::Sphere;
+        discs += accel.shapes[accel.slot[row]].type == ObjectType::Disc;
     }
     for (int row : accel.always) {
-        const Shape& s = accel.shapes[row];
+        const Shape& s = accel.shapes[accel.slot[row]];
         if (lanes && s.type == ObjectType::Sphere && spheres >= 2)
             accel.sphereLanes.push(s.a, s.n, s.r, row);
         else if (lanes && s.type == ObjectType::Disc && discs >= 2)
@@ -120,32 +122,90 @@ void fillLanes() {
     if (accel.discLanes.size() > 0) accel.discLanes.pad(accel.laneWidth);
 }
 
+// Runs work(begin, end) over [0, count): on two threads when there is much
+// of it (each part must write only its own places), else on this one.
+template <typename Work>
+void inTwo(int count, const Work& work) {
+    if (count > 50000) {
+        try {
+            std::thread second([&] { work(count / 2, count); });
+            work(0, count / 2);
+            second.join();
+            return;
+        } catch (const std::system_error&) {
+            // no thread to be had: all of it on this one
+        }
+    }
+    work(0, count);
+}
+
+// Each row's box, in its own place, with row -1 for an object tested for
+// every ray and -2 for one never hit. (Its shape is made later, where the
+// search wants it.)
+std::vector<Item> boxes(int count) {
+    std::vector<Item> items(count);
+    inTwo(count, [&items](int begin, int end) {
+        for (int i = begin; i < end; ++i) {
+            Shape scratch{};
+            if (objectType[i] == ObjectType::Unknown)
+                items[i].row = -2;
+            else if (!describe(i, scratch, items[i]))
+                items[i].row = -1;
+        }
+    });
+    return items;
+}
+
+// The shapes in the places accel.shapes's comment gives, each written once:
+// a million objects' shapes are made where they stay, on both threads.
+void placeShapes(int count, const std::vector<char>& unbounded) {
+    std::vector<int> rowAt;
+    rowAt.reserve(count);
+    accel.slot.assign(count, -1);
+    for (int row : accel.order) {
+        accel.slot[row] = static_cast<int>(rowAt.size());
+        rowAt.push_back(row);
+    }
+    for (int row = 0; row < count; ++row)
+        if (accel.slot[row] < 0) {
+            accel.slot[row] = static_cast<int>(rowAt.size());
+            rowAt.push_back(row);
+        }
+    accel.shapes.resize(count);  // left unwritten: see Uninitialised
+    inTwo(count, [&](int begin, int end) {
+        for (int k = begin; k < end; ++k) {
+            const int row = rowAt[k];
+            Shape s{};
+            Item scratch{};
+            if (objectType[row] != ObjectType::Unknown) describe(row, s, scratch);
+            if (unbounded[row]) s.filter = false;  // the slack argument needs bounded coordinates
+            accel.shapes[k] = s;
+        }
+    });
+}
+
 }  // namespace
 
 void buildAcceleration() {
     accel = Acceleration{};
     const int count = std::max(0, std::min(objectCount, static_cast<int>(objectType.size())));
-    accel.shapes.resize(count);
-    std::vector<Item> items;
-    items.reserve(count);
+    std::vector<Item> items = boxes(count);
+    std::vector<char> unbounded(count);
     double extent = 1.0;
     for (int k = 0; k < 3; ++k) extent = std::max(extent, std::fabs(eye[k]));
     extent = std::max(extent, std::fabs(planeWidth) + std::fabs(planeHeight));
     if (!std::isfinite(extent)) extent = 1.0;
-
+    std::size_t kept = 0;  // the items of the hierarchy, moved to the front
     for (int i = 0; i < count; ++i) {
-        if (objectType[i] == ObjectType::Unknown) continue;  // never hit
-        Shape& s = accel.shapes[i];
-        Item item{};
-        if (!describe(i, s, item)) {
-            s.filter = false;  // the slack argument needs bounded coordinates
-            accel.always.push_back(i);
-            continue;
-        }
+        const Item item = items[i];
+        unbounded[i] = item.row == -1;
+        if (item.row == -1) accel.always.push_back(i);
+        if (item.row < 0) continue;
         for (int k = 0; k < 3; ++k)
             extent = std::max({extent, std::fabs(item.lo[k]), std::fabs(item.hi[k])});
-        items.push_back(item);
+        items[kept++] = item;
     }
+    items.resize(kept);
 
     const double margin = 1e-7 * extent;
     accel.slack = margin;
@@ -156,6 +216,7 @@ void buildAcceleration() {
         }
     accel.originLimit = std::min(1e3 * extent, DBL_MAX);  // finite: see usable()
     buildHierarchy(items);
+    placeShapes(count, unbounded);
     fillLanes();
     accel.version = sceneVersion;
 }
