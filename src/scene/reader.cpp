@@ -123,10 +123,12 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings
         return ReadStatus::CannotOpen;
     }
     // A file named by its path is read a page at a time, so its size costs
-    // no memory; a stream (standard input, a pipe, a device) is held whole.
+    // no memory; a stream (standard input, a pipe, a device) is held whole,
+    // and so is a file that says it is empty (some file systems give no
+    // size for files that have content).
     struct stat about {};
     const bool paged = std::strcmp(fileName, "-") != 0 && fstat(fileno(in), &about) == 0 &&
-                       S_ISREG(about.st_mode);
+                       S_ISREG(about.st_mode) && about.st_size > 0;
     const unsigned long long limit = static_cast<unsigned long long>(sceneLimitMib) << 20;
     std::string text;
     if (paged && static_cast<unsigned long long>(about.st_size) > limit) {

@@ -205,6 +205,15 @@ TEST(BadInput, ScenesFromEverySourceAreBounded) {
         EXPECT_FALSE(test::exists(out));
     }
 
+    // A file whose system gives no size for it is read all the same.
+    if (test::exists("/proc/self/status")) {
+        const test::RunResult run = test::runFotolume({"--check", "/proc/self/status"});
+        EXPECT_NE(run.err.find("status:1:1: warning: expected a real number for x of the eye "
+                               "point, found 'Name:'"),
+                  std::string::npos)
+            << run.err;
+    }
+
     // A sparse 20 GiB file after a valid start: refused after the limit,
     // the default one too.
     const std::string sparse = dir.write("sparse.txt", test::kWorkedExample);
