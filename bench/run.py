@@ -2,7 +2,8 @@
 """Time fotolume on one thread and on all, against POV-Ray 3.7 likewise.
 
 Usage: bench/run.py [--runs N] [--sizes 640x480,1920x1080] [--fotolume PATH]
-                    [--baseline PATH] [--memory WxH | --no-memory] [SCENE ...]
+                    [--baseline PATH] [--mesh N] [--memory WxH | --no-memory]
+                    [SCENE ...]
 
 For each scene (default: bench/scenes/*.txt) and size, reports the median
 wall and CPU (user + system) seconds of fotolume with --threads 1 and with
@@ -16,8 +17,11 @@ where a checksum is recorded, and gives each scene's rays per second on one
 thread (from --stats). With --baseline, a build of an earlier version, it
 then times both builds on one thread in pairs, prints each scene's CPU
 ratio (the median of the pairs' ratios; below 1: faster now) and their
-geometric mean, and checks that the two images are the same bytes. It ends
-with the peak resident memory of one large render written to /dev/null.
+geometric mean, and checks that the two images are the same bytes. Then a
+bumpy sphere of about a million triangles (--mesh N; 0 leaves it out) is
+read, built and rendered on all threads at each size: wall and CPU seconds,
+peak memory and its bytes a triangle. It ends with the peak resident memory
+of one large render written to /dev/null.
 """
 import argparse
 import glob
@@ -97,6 +101,47 @@ def against_baseline(args, scenes, tmp):
     print("geometric mean of the ratios: %.3f (speed %.2fx)" % (mean, 1 / mean))
 
 
+def with_peak(command):
+    """(wall s, CPU s, peak resident MiB, note) of one run. A process forked
+    from this Python carries Python's resident size into its peak; GNU time,
+    a small process, forks the command itself."""
+    gnu_time = shutil.which("time") or ("/usr/bin/time" if os.path.exists("/usr/bin/time")
+                                        else None)
+    if not gnu_time:
+        wall, cpu, peak = timed(command)
+        return wall, cpu, peak, " (at most: the figure includes this Python process)"
+    report = os.path.join(tempfile.gettempdir(), "fotolume-bench-time.txt")
+    wall, cpu, _ = timed([gnu_time, "-f", "%M", "-o", report] + command)
+    with open(report) as kib:
+        peak = int(kib.read().split()[-1]) / 1024.0
+    os.remove(report)
+    return wall, cpu, peak, ""
+
+
+def large_mesh(args, threads):
+    """A bumpy sphere of about --mesh triangles (bench/bumpy.py), read, built
+    and rendered whole on all threads: wall time, peak memory and bytes a
+    triangle, the medians of --runs runs, and one thread's rays a second."""
+    with tempfile.TemporaryDirectory() as tmp:
+        scene = os.path.join(tmp, "bumpy.txt")
+        made = subprocess.run([sys.executable, os.path.join(ROOT, "bench", "bumpy.py"),
+                               str(args.mesh), scene], capture_output=True, text=True, check=True)
+        triangles = int(made.stderr.split()[-2])  # "PATH: N triangles"
+        print("\nbumpy sphere of %d triangles (%.0f MB of text) on %d threads; median of %d runs"
+              % (triangles, os.path.getsize(scene) / 1e6, threads, args.runs))
+        print("%-9s %8s %8s %10s %12s %7s" % ("size", "wall", "CPU", "peak MiB", "bytes/tri",
+                                              "Mray/s"))
+        for size in args.sizes.split(","):
+            width, height = size.split("x")
+            runs = [with_peak([args.fotolume, scene, "/dev/null", width, height])
+                    for _ in range(args.runs)]
+            wall, cpu, peak = (statistics.median(r[i] for r in runs) for i in range(3))
+            print("%-9s %8.3f %8.3f %10.1f %12.0f %7.2f%s" % (
+                size, wall, cpu, peak, peak * 1048576 / triangles,
+                rays_per_second(args.fotolume, scene, int(width), int(height)), runs[0][3]),
+                flush=True)
+
+
 def golden(scene, width, height):
     rel = os.path.relpath(scene, ROOT)
     with open(os.path.join(ROOT, "tests", "image", "golden.txt")) as recorded:
@@ -117,6 +162,8 @@ def main():
     parser.add_argument("--memory", default="20000x20000",
                         help="size of the render whose peak memory is reported")
     parser.add_argument("--no-memory", action="store_true")
+    parser.add_argument("--mesh", type=int, default=1000000,
+                        help="about how many triangles the large mesh has (0: none)")
     parser.add_argument("--baseline", help="an earlier build to compare one thread against")
     args = parser.parse_args()
     scenes = args.scenes or sorted(glob.glob(os.path.join(ROOT, "bench", "scenes", "*.txt")))
@@ -169,24 +216,13 @@ def main():
     if not povray:
         print("note: povray is not installed, so its columns are left out "
               "(Debian: apt-get install povray)")
+    if args.mesh > 0:
+        large_mesh(args, threads)
     if not args.no_memory:
         width, height = (int(v) for v in args.memory.split("x"))
         scene = os.path.join(ROOT, "scenes", "example.txt")
-        command = [args.fotolume, scene, "/dev/null", str(width), str(height)]
-        # A process forked from this Python carries Python's resident size
-        # into its peak; GNU time, a small process, forks the render itself.
-        gnu_time = shutil.which("time") or ("/usr/bin/time" if os.path.exists("/usr/bin/time")
-                                            else None)
-        note = ""
-        if gnu_time:
-            report = os.path.join(tempfile.gettempdir(), "fotolume-bench-time.txt")
-            wall, cpu, _ = timed([gnu_time, "-f", "%M", "-o", report] + command)
-            with open(report) as kib:
-                peak = int(kib.read().split()[-1]) / 1024.0
-            os.remove(report)
-        else:
-            wall, cpu, peak = timed(command)
-            note = " (at most: the figure includes this Python process)"
+        wall, cpu, peak, note = with_peak([args.fotolume, scene, "/dev/null", str(width),
+                                           str(height)])
         print("%s at %dx%d to /dev/null on %d threads: peak resident %.1f MiB%s, "
               "wall %.1f s, CPU %.1f s" % (os.path.relpath(scene, ROOT), width, height, threads,
                                            peak, note, wall, cpu))
