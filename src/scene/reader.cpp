@@ -60,9 +60,6 @@ ReadStatus readContent(SceneReader& reader, const char* fileName, std::FILE* dia
                                                                        : ReadStatus::Refused;
 }
 
-// The whole scene text, at most sceneLimitMib of it, from a file or a
-// stream alike; reading stops as soon as the bound is passed, so a huge,
-// sparse, growing or endless source costs no more than the bound.
 void sayTooLarge(const char* fileName, std::FILE* diagnostics) {
     std::fprintf(diagnostics,
                  "%s: error: the scene is larger than %lld MiB, the most that is read "
@@ -70,6 +67,9 @@ void sayTooLarge(const char* fileName, std::FILE* diagnostics) {
                  printable(fileName).c_str(), sceneLimitMib);
 }
 
+// The whole text of a stream, at most sceneLimitMib of it; reading stops as
+// soon as the bound is passed, so a huge, growing or endless source costs no
+// more than the bound.
 bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::string& text) {
     std::vector<char> buffer(65536);  // not on the stack: small stacks must do
     const std::size_t limit = static_cast<std::size_t>(sceneLimitMib) << 20;
