@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "scene/scene.hpp"
+#include "scene/text.hpp"
 #include "support/support.hpp"
 
 namespace fotolume {
@@ -145,6 +149,40 @@ TEST(SceneTables, AFileReadByPagesReadsAsAStream) {
     EXPECT_NE(err.find("-:" + where[8001] + ": warning: object 8001 (triangle) can never be hit"),
               std::string::npos)
         << err;
+}
+
+// The pages of a file give its bytes wherever they are asked for: forward,
+// backward over more pages than are kept, across page boundaries; a file
+// that shrinks while it is read is said to have failed, and the bytes it
+// no longer has read as blanks, never as stale content.
+TEST(SceneTables, PagesGiveAFilesBytesAndSayWhenItShrinks) {
+    std::string content;
+    for (long i = 0; i < 6 * SceneText::PAGE + 123; ++i)
+        content += static_cast<char>('a' + (i * 7 + i / SceneText::PAGE) % 26);
+    test::TempDir dir;
+    const std::string file = dir.write("text.txt", content);
+    const int fd = open(file.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    {
+        const SceneText text(fd, static_cast<long>(content.size()));
+        const long size = text.size();
+        for (long step : {1L, -1L, 4099L, -SceneText::PAGE - 1})
+            for (long i = step > 0 ? 0 : size - 1; i >= 0 && i < size; i += step)
+                ASSERT_EQ(text[i], content[i]) << "byte " << i << ", step " << step;
+        const long edge = 3 * SceneText::PAGE - 5;
+        EXPECT_EQ(text.substr(edge, 10), content.substr(edge, 10));
+        EXPECT_EQ(std::string(text.bytes(edge), 5), content.substr(edge, 5));
+        EXPECT_FALSE(text.failed());
+    }
+    const SceneText shrunk(fd, static_cast<long>(content.size()));
+    EXPECT_EQ(shrunk[0], content[0]);
+    EXPECT_FALSE(shrunk.failed());
+    ASSERT_EQ(truncate(file.c_str(), 2 * SceneText::PAGE + 10), 0);
+    EXPECT_EQ(shrunk[2 * SceneText::PAGE + 9], content[2 * SceneText::PAGE + 9]);
+    EXPECT_EQ(shrunk[2 * SceneText::PAGE + 10], ' ');
+    EXPECT_EQ(shrunk[5 * SceneText::PAGE], ' ');
+    EXPECT_TRUE(shrunk.failed());
+    close(fd);
 }
 
 }  // namespace
