@@ -13,6 +13,16 @@ at each threshold given. Prints, for each, the mean absolute difference of
 its bytes from the reference's, that error as a share of the full grid's,
 the median CPU seconds (user + system) of --runs single-thread renders, and
 that time as a share of the full grid's.
+
+Then the bound on any rule that gives each pixel either its one ray or its
+whole 4x4 grid: an oracle that knows each pixel's gain (how much nearer the
+reference the grid's colour is than the one ray's) gives grids to the pixels
+of most gain first, until its error is at most --target times the full
+grid's. Printed: the share of pixels it gives grids to and the rays it traces
+(one a pixel, the other 15 of a grid where it gives one) as a share of the
+full grid's, beside the adaptive rule's own rays (--stats, primary and
+anti-aliasing samples). A rule whose rays come near the oracle's cannot be
+made much thriftier by a sharper decision alone.
 """
 import argparse
 import os
@@ -44,12 +54,38 @@ def error(image, reference):
     return sum(abs(a - b) for a, b in zip(image, reference)) / len(reference)
 
 
+def oracle(one, full, reference, target):
+    """(share of pixels, share of the full grid's primary rays) at which
+    giving grids in order of gain brings the error to target x the full
+    grid's; every ray counted alike."""
+    pixels = len(reference) // 3
+    gains = sorted((sum(abs(one[p + k] - reference[p + k]) - abs(full[p + k] - reference[p + k])
+                        for k in range(3)) for p in range(0, 3 * pixels, 3)), reverse=True)
+    total = sum(abs(a - b) for a, b in zip(one, reference))
+    goal = target * sum(abs(a - b) for a, b in zip(full, reference))
+    given = 0
+    while total > goal and given < pixels:
+        total -= gains[given]
+        given += 1
+    return given / pixels, (pixels + 15 * given) / (16 * pixels)
+
+
+def grid_rays(fotolume, scene, size, options):
+    """Primary and anti-aliasing rays of one render, from --stats."""
+    width, height = size.split("x")
+    command = [fotolume, "--stats", "-t", "1"] + options + [scene, os.devnull, width, height]
+    err = subprocess.run(command, stderr=subprocess.PIPE, check=True).stderr.decode()
+    words = next(line for line in err.splitlines() if line.strip().startswith("rays:")).split()
+    return int(words[1]) + int(words[3])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--fotolume", default=os.path.join(ROOT, "build/release/src/fotolume"))
     parser.add_argument("--size", default="240x180")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--thresholds", default="")
+    parser.add_argument("--target", type=float, default=1.15)
     parser.add_argument("scenes", nargs="*")
     args = parser.parse_args()
     scenes = args.scenes or [os.path.join(ROOT, "bench/scenes", name)
@@ -66,8 +102,10 @@ def main():
                               ["--samples", "16", "--aa-threshold", "0"],
                               str(os.cpu_count() or 1))
         rows = []
+        images = []
         for name, options in variants:
             image, _ = render(args.fotolume, scene, args.size, options)
+            images.append(image)
             cpu = statistics.median(render(args.fotolume, scene, args.size, options)[1]
                                     for _ in range(args.runs))
             rows.append((name, error(image, reference), cpu))
@@ -77,6 +115,12 @@ def main():
         for name, err, cpu in rows:
             print("%-24s %8.3f %10.2f %8.3f %10.2f" % (name, err, err / full_error, cpu,
                                                        cpu / full_cpu))
+        share, rays = oracle(images[0], images[1], reference, args.target)
+        full_rays = grid_rays(args.fotolume, scene, args.size, variants[1][1])
+        rule_rays = grid_rays(args.fotolume, scene, args.size, variants[2][1])
+        print("bound at %.2fx the full grid's error: grids for %.2f of pixels, %.2f of its rays; "
+              "the default rule traces %.2f of its rays" % (args.target, share, rays,
+                                                             rule_rays / full_rays))
 
 
 if __name__ == "__main__":
