@@ -126,13 +126,13 @@ public:
     }
 
     void decision() {
-        const std::string one = bytes(e_.one);
+        say(0, "one ray gives " + bytes(e_.one));
         if (e_.neighbourRow < 0) {
-            say(0, "one ray gives " + one + "; no neighbour differs by more than " +
-                       number(e_.limit) + ": not a candidate, kept");
+            say(0, "no neighbour differs by more than " + number(e_.limit) +
+                       ": not a candidate, kept");
             return;
         }
-        say(0, "one ray gives " + one + "; neighbour " + std::to_string(e_.neighbourCol) + "," +
+        say(0, "neighbour " + std::to_string(e_.neighbourCol) + "," +
                    std::to_string(e_.neighbourRow) + " gives " + bytes(e_.neighbour) +
                    ", more than " + number(e_.limit) + " apart: a candidate");
     }
@@ -143,8 +143,8 @@ public:
                 say(1, "cell " + std::to_string(ray.j) + "," + std::to_string(ray.i) +
                            ": clamped " + triple(ray.clamped));
         if (e_.cornersTested)
-            say(0, e_.even ? "the corners stay within " + number(e_.cornerLimit) +
-                                 " of the one-ray bytes: the pixel keeps them"
+            say(0, e_.even ? "corners within " + number(e_.cornerLimit) +
+                                 " of the one ray: mean of them and its bytes' middle"
                            : "a corner differs by more than " + number(e_.cornerLimit) +
                                  ": the whole grid is traced");
         if (e_.averaged)

@@ -56,7 +56,7 @@ Region wholeImage();
 
 // The threshold a pixel's one-ray colour must differ from a neighbour's by
 // (in some channel, on the 0..1 scale) before it gets its grid of rays.
-constexpr double DEFAULT_AA_THRESHOLD = 0.07;
+constexpr double DEFAULT_AA_THRESHOLD = 0.03;
 constexpr int MAX_SAMPLES = 16;
 
 // What is traced: a region of the full image (every ray is the full
@@ -65,8 +65,10 @@ struct Frame {
     Region region;
     // 1: one ray through each pixel's centre. N > 1: a pixel whose one-ray
     // colour differs from a neighbour's by more than `threshold` (every
-    // pixel when it is 0) is the mean of an N x N grid of rays through the
-    // centres of N x N equal cells of the pixel.
+    // pixel when it is 0) is considered for an N x N grid of rays through
+    // the centres of N x N equal cells of the pixel: it gets it when one of
+    // the grid's corner rays differs from its one ray by more than twice the
+    // threshold, else it is the mean of those four rays and its one ray.
     int samples = 1;
     double threshold = DEFAULT_AA_THRESHOLD;
 };
@@ -109,7 +111,8 @@ public:
                             const unsigned char other[3], double limit) = 0;
     virtual void gridRay(int j, int i) = 0;  // the next primary ray is the grid's cell j, i
     // Whether the four corner rays all stayed within `limit` of the one-ray
-    // bytes (the pixel keeps them), or not (the whole grid is traced).
+    // bytes (the pixel is their mean with its one ray), or not (the whole
+    // grid is traced).
     virtual void corners(bool even, double limit) = 0;
     virtual void mean(const double sum[3], int rays) = 0;
     virtual void clamped(const Vec3& color) = 0;  // after each primary ray's trace

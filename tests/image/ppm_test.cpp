@@ -85,26 +85,33 @@ TEST(PpmWriter, EveryPixelLandsInPlaceWhateverTheThreadsAndSize) {
     }
 }
 
-// Pixel (col, row) as the mean of its n x n sub-rays, each traced alone.
-std::string gridMean(long long col, long long row, int n) {
+// Pixel (col, row) as the mean of its n x n sub-rays, each traced alone;
+// with `one` (the pixel's one-ray bytes), the mean of only the grid's four
+// corner rays and the one ray, read back from the middle of its bytes.
+std::string gridMean(long long col, long long row, int n, const char* one = nullptr) {
     const PrimaryRays rays;
     double sum[3] = {0.0, 0.0, 0.0};
+    if (one)
+        for (int k = 0; k < 3; ++k) sum[k] = (static_cast<unsigned char>(one[k]) + 0.5) / 255.0;
     for (int j = 0; j < n; ++j)
         for (int i = 0; i < n; ++i) {
+            if (one && ((j != 0 && j != n - 1) || (i != 0 && i != n - 1))) continue;
             Vec3 plane, direction;
             rays.ray(rays.down(row + (j + 0.5) / n), col + (i + 0.5) / n, plane, direction);
             const Vetor color = traceRay(toVetor(plane), toVetor(direction), 0);
             for (int k = 0; k < 3; ++k) sum[k] += std::min(color[k], 1.0);
         }
     std::string bytes;
-    for (int k = 0; k < 3; ++k) bytes += static_cast<char>(channelByte(sum[k] / (n * n)));
+    for (int k = 0; k < 3; ++k)
+        bytes += static_cast<char>(channelByte(sum[k] / (one ? 5 : n * n)));
     return bytes;
 }
 
-// With a grid of rays, a pixel is either its one-ray colour or the mean of
-// its whole grid; the whole grid wherever the threshold is 0, and the
-// one-ray colour where its neighbourhood is even. Neither depends on the
-// tiles or the threads: each pixel rendered alone is the same.
+// With a grid of rays, a pixel is its one-ray colour, the mean of its grid's
+// corners and its one ray, or the mean of its whole grid; the whole grid
+// wherever the threshold is 0, and the one-ray colour where its
+// neighbourhood is even. None depends on the tiles or the threads: each
+// pixel rendered alone is the same.
 TEST(AntiAliasing, PixelsAreTheirOneRayColourOrTheMeanOfTheirGrid) {
     test::TempDir dir;
     const int width = 33, height = 25;
@@ -117,7 +124,7 @@ TEST(AntiAliasing, PixelsAreTheirOneRayColourOrTheMeanOfTheirGrid) {
                          std::to_string(threshold));
             const Frame frame{wholeImage(), n, threshold};
             const std::string image = streamed(dir, 1, frame).substr(header.size());
-            int grids = 0, even = 0;
+            int grids = 0, even = 0, corners = 0;
             for (long long p = 0; p < width * height; ++p) {
                 const long long row = p / width, col = p % width;
                 const std::string pixel = image.substr(3 * p, 3);
@@ -128,9 +135,13 @@ TEST(AntiAliasing, PixelsAreTheirOneRayColourOrTheMeanOfTheirGrid) {
                     for (long long c = std::max(0LL, col - 1); c <= std::min(width - 1LL, col + 1);
                          ++c)
                         flat = flat && one.compare(3 * (r * width + c), 3, one, 3 * p, 3) == 0;
-                if (threshold == 0.0 || !flat) {
-                    EXPECT_TRUE(pixel == mean || (threshold > 0.0 && pixel == one.substr(3 * p, 3)))
+                const std::string five = gridMean(col, row, n, one.data() + 3 * p);
+                if (threshold == 0.0) {
+                    EXPECT_EQ(pixel, mean) << col << "," << row;
+                } else if (!flat) {
+                    EXPECT_TRUE(pixel == mean || pixel == five || pixel == one.substr(3 * p, 3))
                         << col << "," << row;
+                    corners += pixel == five && pixel != mean && pixel != one.substr(3 * p, 3);
                 } else {
                     EXPECT_EQ(pixel, one.substr(3 * p, 3)) << col << "," << row;
                 }
@@ -143,6 +154,9 @@ TEST(AntiAliasing, PixelsAreTheirOneRayColourOrTheMeanOfTheirGrid) {
             }
             EXPECT_GT(grids, 20);
             EXPECT_GT(even, 100);
+            if (threshold > 0.0) {
+                EXPECT_GT(corners, 5);
+            }
             for (int threads : {2, 3, 7})
                 EXPECT_EQ(streamed(dir, threads, frame).substr(header.size()), image) << threads;
         }
