@@ -55,7 +55,8 @@ struct Region {
 Region wholeImage();
 
 // The threshold a pixel's one-ray colour must differ from a neighbour's by
-// (in some channel, on the 0..1 scale) before it gets its grid of rays.
+// (in some channel, on the 0..1 scale) before it is considered for its grid
+// of rays.
 constexpr double DEFAULT_AA_THRESHOLD = 0.03;
 constexpr int MAX_SAMPLES = 16;
 
