@@ -61,8 +61,8 @@ def oracle(one, full, reference, target):
     pixels = len(reference) // 3
     gains = sorted((sum(abs(one[p + k] - reference[p + k]) - abs(full[p + k] - reference[p + k])
                         for k in range(3)) for p in range(0, 3 * pixels, 3)), reverse=True)
-    total = sum(abs(a - b) for a, b in zip(one, reference))
-    goal = target * sum(abs(a - b) for a, b in zip(full, reference))
+    total = error(one, reference) * len(reference)
+    goal = target * error(full, reference) * len(reference)
     given = 0
     while total > goal and given < pixels:
         total -= gains[given]
