@@ -33,6 +33,10 @@ const char* objectTypeName(int object) {
         return "triangle";
     case ObjectType::Disc:
         return "disc";
+    case ObjectType::Mesh:
+        return "mesh";
+    case ObjectType::Smooth:
+        return "smooth";
     case ObjectType::Unknown:
         break;
     }
@@ -63,10 +67,11 @@ void TreeRecorder::close(const Vec3& color) {
 
 void TreeRecorder::missed(const Vec3& background) { close(background); }
 
-void TreeRecorder::hit(int object, double t, const Vec3& point, const Vec3& normal) {
+void TreeRecorder::hit(int object, int face, double t, const Vec3& point, const Vec3& normal) {
     RayNode& node = current();
     node.hit = true;
     node.object = object;
+    node.face = face;
     node.t = t;
     node.point = point;
     node.normal = normal;

@@ -58,6 +58,7 @@ std::string ray(const Explanation& e, int index) {
     text += ",\"hit\":{\"object\":" + std::to_string(object) + ",\"type\":\"" +
             objectTypeName(object) +
             "\",\"line\":" + std::to_string(lineOfRow(rowLines.objects, object)) +
+            (node.face >= 0 ? ",\"face\":" + std::to_string(node.face) : std::string()) +
             ",\"distance\":" + num(node.t) + ",\"point\":" + array(node.point) +
             ",\"normal\":" + array(node.normal) + "}";
     text += ",\"depth_limit\":" + std::string(node.depthLimit ? "true" : "false");

@@ -110,7 +110,9 @@ public:
             say(at + 1, "met nothing: background " + triple(node.color));
             return;
         }
-        say(at + 1, "met " + objectName(node.object) + " at distance " + number(node.t));
+        say(at + 1, "met " + objectName(node.object) +
+                        (node.face >= 0 ? ", face " + std::to_string(node.face) : "") +
+                        " at distance " + number(node.t));
         say(at + 2, "point " + triple(node.point));
         say(at + 2, "normal " + triple(node.normal));
         if (node.depthLimit) {

@@ -16,6 +16,7 @@ struct RayNode {
     int inside = 0;
     bool hit = false;  // else the background was returned, or nothing yet
     int object = -1;
+    int face = -1;  // of a mesh row's faces
     double t = 0.0;
     Vec3 point{}, normal{};
     bool depthLimit = false;
@@ -61,7 +62,7 @@ public:
     void ray(RayKind kind, int depth, const Vec3& origin, const Vec3& direction,
              int inside) override;
     void missed(const Vec3& background) override;
-    void hit(int object, double t, const Vec3& point, const Vec3& normal) override;
+    void hit(int object, int face, double t, const Vec3& point, const Vec3& normal) override;
     void depthLimit() override;
     void surface(const Vec3& pigment, const Vec3& ambient) override;
     void light(const LightPart& part) override;

@@ -81,7 +81,15 @@ void searchHierarchy(const double o[3], const double d[3], double& best, int& be
     traceCounts.objects += objects;
 }
 
-void winnerNormal(int row, double t, const double o[3], const double d[3], Vec3& hitNormal) {
+void winnerNormal(int row, int face, double t, const double o[3], const double d[3],
+                  Vec3& hitNormal) {
+    if (face >= 0) {
+        const MeshRow& mesh = *meshOfRow(row);
+        FaceHit hit{};
+        faceHit(mesh, face, shearOf(d), o, hit);  // the winner's weights, as found
+        meshNormal(mesh, face, hit, d, hitNormal.v);
+        return;
+    }
     const Shape& s = accel.shapes[accel.slot[row]];
     double n[3];
     switch (s.type) {
@@ -124,9 +132,10 @@ namespace {
 
 // The search itself: the nearest hit's distance and row (NO_HIT and -1 on
 // a miss), for a ray the fast search may take.
-double nearest(const double o[3], const double d[3], int& bestRow) {
+double nearest(const double o[3], const double d[3], int& bestRow, int& bestFace) {
     double best = NO_HIT;
     bestRow = -1;
+    bestFace = -1;
     double t;
     traceCounts.objects += static_cast<long long>(accel.always.size());
     if (accel.laneWidth > 1)
@@ -134,6 +143,7 @@ double nearest(const double o[3], const double d[3], int& bestRow) {
     for (int row : accel.alwaysRest)
         if (shapeHit(accel.shapes[accel.slot[row]], o, d, t)) consider(t, row, best, bestRow);
     if (!accel.nodes.empty()) searchHierarchy(o, d, best, bestRow);
+    if (!accel.meshSearch.empty()) searchMeshes(accel.meshSearch, o, d, best, bestRow, bestFace);
     return best;
 }
 
@@ -150,12 +160,12 @@ double intersectScene(const Vec3& origin, const Vec3& direction, int& hitIndex, 
         hitNormal = plain(normal);
         return t;
     }
-    const double best = nearest(o, d, hitIndex);
+    const double best = nearest(o, d, hitIndex, lastHitFace);
     if (hitIndex < 0) {
         hitNormal = Vec3{{0.0, 0.0, 0.0}};
         return NO_HIT;
     }
-    winnerNormal(hitIndex, best, o, d, hitNormal);
+    winnerNormal(hitIndex, lastHitFace, best, o, d, hitNormal);
     return best;
 }
 
@@ -163,7 +173,8 @@ int nearestObject(const Vec3& origin, const Vec3& direction) {
     prepareSearch();
     int row = -1;
     if (usable(origin.v, direction.v)) {
-        nearest(origin.v, direction.v, row);
+        int face;
+        nearest(origin.v, direction.v, row, face);
     } else {
         Vetor normal;
         intersectSceneLinear(toVetor(origin), toVetor(direction), row, normal);

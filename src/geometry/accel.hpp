@@ -25,6 +25,7 @@
 
 #include "geometry/geometry.hpp"
 #include "geometry/lanes.hpp"
+#include "geometry/mesh_search.hpp"
 #include "scene/scene.hpp"
 
 namespace fotolume::detail {
@@ -89,7 +90,15 @@ struct Acceleration {
     double originLimit = 0.0;  // beyond this the scan is used
     // Bound on how far the point of an accepted hit can lie from its object.
     double slack = 0.0;
+    // Each mesh row's faces, searched apart from the other objects.
+    std::vector<MeshSearch> meshSearch;
 };
+
+// Whether a row of this type is one of the search's shapes (mesh rows are
+// searched through meshSearch instead).
+inline bool isShape(ObjectType type) {
+    return type == ObjectType::Sphere || type == ObjectType::Triangle || type == ObjectType::Disc;
+}
 
 extern Acceleration accel;
 

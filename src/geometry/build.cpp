@@ -151,7 +151,7 @@ std::vector<Item> boxes(int count) {
     inTwo(count, [&items](int begin, int end) {
         for (int i = begin; i < end; ++i) {
             Shape scratch{};
-            if (objectType[i] == ObjectType::Unknown)
+            if (!isShape(objectType[i]))
                 items[i].row = -2;
             else if (!describe(i, scratch, items[i]))
                 items[i].row = -1;
@@ -181,7 +181,7 @@ void placeShapes(int count, const std::vector<char>& unbounded) {
             const int row = rowAt[k];
             Shape s{};
             Item scratch{};
-            if (objectType[row] != ObjectType::Unknown) describe(row, s, scratch);
+            if (isShape(objectType[row])) describe(row, s, scratch);
             if (unbounded[row]) s.filter = false;  // the slack argument needs bounded coordinates
             accel.shapes[k] = s;
         }
@@ -210,6 +210,14 @@ void buildAcceleration() {
         items[kept++] = item;
     }
     items.resize(kept);
+    accel.meshSearch.resize(meshes.size());
+    for (std::size_t m = 0; m < meshes.size(); ++m) {
+        double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+        accel.meshSearch[m].scan = !meshBounds(meshes[m], HUGE_COORDINATE, lo, hi);
+        if (accel.meshSearch[m].scan) continue;
+        for (int k = 0; k < 3 && lo[k] <= hi[k]; ++k)
+            extent = std::max({extent, std::fabs(lo[k]), std::fabs(hi[k])});
+    }
 
     const double margin = 1e-7 * extent;
     accel.slack = margin;
@@ -229,6 +237,8 @@ void buildAcceleration() {
 #endif
     placeShapes(count, unbounded);
     fillLanes();
+    for (std::size_t m = 0; m < meshes.size(); ++m)
+        buildMeshSearch(accel.meshSearch[m], static_cast<int>(m), margin);
     accel.version = sceneVersion;
 }
 

@@ -40,6 +40,10 @@ constexpr double NO_HIT = -1.0;
 // intersectSceneLinear.
 double intersectScene(const Vetor& origin, const Vetor& direction, int& hitIndex, Vetor& hitNormal);
 
+// The face of the last hit intersectScene found on this thread, when its
+// row is a mesh (face numbers count from 0 within the row); -1 otherwise.
+inline thread_local int lastHitFace = -1;
+
 // The row of the object intersectScene would return (-1 on a miss), without
 // working out the distance's normal: what a shadow test needs.
 int nearestObject(const Vetor& origin, const Vetor& direction);

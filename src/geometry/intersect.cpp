@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "geometry/geometry.hpp"
+#include "geometry/mesh_tests.hpp"
 #include "scene/scene.hpp"
 
 namespace fotolume {
@@ -84,17 +85,49 @@ void discNormal(int i, Vetor& normal) {
     normalize(normal);
 }
 
+// Every face of mesh row `i` in order; a face accepted by the same rule as
+// a row (nearer than the best so far, so an earlier face wins a tie).
+void meshCandidates(int i, const Vetor& origin, const Vetor& direction, double& best,
+                    int& hitIndex, Vetor& hitNormal) {
+    const MeshRow* mesh = meshOfRow(i);
+    if (mesh == nullptr) return;
+    const double o[3] = {origin[0], origin[1], origin[2]};
+    const double d[3] = {direction[0], direction[1], direction[2]};
+    const detail::Shear shear = detail::shearOf(d);
+    if (!shear.usable) return;
+    const int faces = static_cast<int>(mesh->faceCount());
+    int face = -1;
+    detail::FaceHit hit{}, kept{};
+    for (int f = 0; f < faces; ++f)
+        if (detail::faceHit(*mesh, f, shear, o, hit) && (best == NO_HIT || hit.t < best)) {
+            best = hit.t;
+            kept = hit;
+            face = f;
+        }
+    if (face < 0) return;
+    double n[3];
+    detail::meshNormal(*mesh, face, kept, d, n);
+    set(hitNormal, n[0], n[1], n[2]);
+    hitIndex = i;
+    lastHitFace = face;
+}
+
 }  // namespace
 
 double intersectSceneLinear(const Vetor& origin, const Vetor& direction, int& hitIndex,
                             Vetor& hitNormal) {
     double best = NO_HIT;
     hitIndex = -1;
+    lastHitFace = -1;
     set(hitNormal, 0.0, 0.0, 0.0);
     for (int i = 0; i < objectCount; ++i) {
         double t = 0.0;
         bool found = false;
         switch (objectType[i]) {
+        case ObjectType::Mesh:
+        case ObjectType::Smooth:
+            meshCandidates(i, origin, direction, best, hitIndex, hitNormal);
+            break;
         case ObjectType::Sphere:
             found = sphereCandidate(i, origin, direction, t);
             break;
@@ -121,6 +154,7 @@ double intersectSceneLinear(const Vetor& origin, const Vetor& direction, int& hi
             break;
         }
         hitIndex = i;
+        lastHitFace = -1;
     }
     return best;
 }

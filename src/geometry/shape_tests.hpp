@@ -115,6 +115,8 @@ inline bool triangleHit(const Shape& s, const double o[3], const double d[3], do
         return triangleHit(s, o, d, t);
     case ObjectType::Disc:
         return discHit(s, o, d, t);
+    case ObjectType::Mesh:
+    case ObjectType::Smooth:
     case ObjectType::Unknown:
         break;
     }

@@ -69,7 +69,7 @@ bool SceneReader::fillsOneLine(const Row& row) const {
 // too high). Said at the count, with the likely count.
 void SceneReader::checkCountFits(const CountCheck& check, int row, long at) {
     if (failedOnce_ || countWarned_ || rows_.empty()) return;
-    if (!fillsOneLine(rows_.back())) return;
+    if (rows_.back().packed || !fillsOneLine(rows_.back())) return;
     const long token = firstNonBlank(at);
     const int tokens = lineNumbers(token);
     const bool tooLow = row == check.count && tokens == check.width;
@@ -99,6 +99,7 @@ bool SceneReader::endsLine(long at) const {
 std::string SceneReader::layoutHint() {
     for (std::size_t i = 1; i < rows_.size(); ++i) {
         const Row& row = rows_[i];
+        if (row.packed || rows_[i - 1].packed) continue;
         if (!fillsOneLine(rows_[i - 1]) || fillsOneLine(row) || !startsLine(row.start)) continue;
         const long first = locate(row.start).line;
         const long last = locate(row.end - 1).line;

@@ -49,6 +49,13 @@ std::string objectRow(int i) {
     case ObjectType::Disc:
         return text + ", centre " + triple(objectPointA[i]) + ", radius " +
                number(objectRadius[i]) + ", normal " + triple(objectPointB[i]);
+    case ObjectType::Mesh:
+    case ObjectType::Smooth:
+        if (const MeshRow* mesh = meshOfRow(i))
+            return text + ", " + std::to_string(mesh->vertexCount()) + " vertices" +
+                   (mesh->smooth ? " with normals" : "") + ", " +
+                   std::to_string(mesh->faceCount()) + " faces";
+        return text + ", not read whole";
     case ObjectType::Unknown:
         break;
     }

@@ -39,7 +39,7 @@ struct KindWord {
 // Type words matched once when the scene is read, so the inner loops never
 // compare strings; Unknown stands for any other word (or none).
 enum class PigmentType : unsigned char { Unknown, Solid, Checker, Gradient };
-enum class ObjectType : unsigned char { Unknown, Sphere, Triangle, Disc };
+enum class ObjectType : unsigned char { Unknown, Sphere, Triangle, Disc, Mesh, Smooth };
 
 PigmentType pigmentTypeOf(const char* word);
 ObjectType objectTypeOf(const char* word);
@@ -100,6 +100,27 @@ extern std::vector<Vetor> objectPointA;
 extern std::vector<Vetor> objectPointB;
 extern std::vector<Vetor> objectPointC;
 extern std::vector<double> objectRadius;
+
+// The vertices and faces of a mesh or smooth row, packed: a corner shared by
+// many faces is stored once. Rows of other kinds have none.
+struct MeshRow {
+    int row = -1;                 // its object row
+    std::vector<double> points;   // x y z of each vertex
+    std::vector<double> normals;  // smooth: nx ny nz of each vertex (any nonzero length)
+    std::vector<int> faces;       // a b c of each face, 0-based vertex numbers
+    int degenerate = 0;           // faces with two corners alike or three on a line
+    bool smooth = false;          // the row's normals are interpolated
+
+    long long vertexCount() const { return static_cast<long long>(points.size() / 3); }
+    long long faceCount() const { return static_cast<long long>(faces.size() / 3); }
+    const double* point(int v) const { return points.data() + 3 * static_cast<std::size_t>(v); }
+};
+// In the order of their rows.
+extern std::vector<MeshRow> meshes;
+// The mesh of an object row (nullptr for a row of another kind).
+const MeshRow* meshOfRow(int row);
+// Faces of every mesh row together.
+long long meshFaceCount();
 
 // The line of the scene file where each row of each table starts, as the
 // reader found it (0 where it is not known: a row after a value that failed

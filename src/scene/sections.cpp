@@ -216,6 +216,8 @@ static void readObjectValues(SceneReader& reader, int i) {
         reader.real(objectRadius[i], Field{"the radius", "object", i, kind});
         reader.vector(objectPointB[i], XYZ, Field{"normal", "object", i, kind});
         break;
+    case ObjectType::Mesh:
+    case ObjectType::Smooth:  // packed rows: readMeshValues
     case ObjectType::Unknown:
         break;
     }
@@ -223,6 +225,7 @@ static void readObjectValues(SceneReader& reader, int i) {
 
 bool readObjects(SceneReader& reader) {
     const long countAt = reader.offset();
+    std::vector<MeshRow>().swap(meshes);  // a scene read again starts with none
     Section section{"objects", CLASSIC_OBJECTS, growObjects};
     if (!readCount(reader, section, objectCount, "the number of objects")) return false;
     rowLines.objectCountAt = section.countAt;
@@ -238,12 +241,18 @@ bool readObjects(SceneReader& reader) {
             readTypeWord(reader, objectKind[i], objectType[i], objectTypeOf, "object", i);
         if (found && objectType[i] == ObjectType::Unknown)
             reader.unknownWord("object", i, "sphere, triangle or disc");
+        if (objectType[i] == ObjectType::Mesh || objectType[i] == ObjectType::Smooth) {
+            if (!readMeshValues(reader, i)) return false;
+            reader.endPackedRow("object", i);
+            continue;
+        }
         readObjectValues(reader, i);
         reader.endRow("object", i);
         if (!rowDone(reader, section, i)) return false;
     }
     rowLines.objectsEnd = reader.offset();
     checkObjects(reader, starts);
+    checkMeshes(reader, starts);
     checkTrailingText(reader, countAt, objectCount);
     return true;
 }

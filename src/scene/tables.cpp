@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -59,6 +60,19 @@ std::vector<int> objectFinish;
 std::vector<KindWord> objectKind;
 std::vector<ObjectType> objectType;
 std::vector<double> objectRadius;
+std::vector<MeshRow> meshes;
+
+const MeshRow* meshOfRow(int row) {
+    const auto at = std::lower_bound(meshes.begin(), meshes.end(), row,
+                                     [](const MeshRow& m, int r) { return m.row < r; });
+    return at != meshes.end() && at->row == row ? &*at : nullptr;
+}
+
+long long meshFaceCount() {
+    long long faces = 0;
+    for (const MeshRow& mesh : meshes) faces += mesh.faceCount();
+    return faces;
+}
 
 namespace {
 
@@ -105,6 +119,8 @@ ObjectType objectTypeOf(const char* word) {
     if (std::strcmp(word, "sphere") == 0) return ObjectType::Sphere;
     if (std::strcmp(word, "triangle") == 0) return ObjectType::Triangle;
     if (std::strcmp(word, "disc") == 0) return ObjectType::Disc;
+    if (std::strcmp(word, "mesh") == 0) return ObjectType::Mesh;
+    if (std::strcmp(word, "smooth") == 0) return ObjectType::Smooth;
     return ObjectType::Unknown;
 }
 
@@ -142,6 +158,7 @@ void resetScene() {
     std::vector<ObjectType>().swap(objectType);
     std::vector<int>().swap(objectPigment);
     std::vector<int>().swap(objectFinish);
+    std::vector<MeshRow>().swap(meshes);
     sceneChanged();
 }
 

@@ -168,6 +168,12 @@ void SceneReader::endRow(const char* owner, int row) {
     if (recordAll_) allRows_.push_back(Row{rowStart_, offset(), owner, row});
 }
 
+void SceneReader::endPackedRow(const char* owner, int row) {
+    const Row read{rowStart_, offset(), owner, row, true};
+    if (!failedOnce_) rows_.push_back(read);
+    if (recordAll_) allRows_.push_back(read);
+}
+
 void SceneReader::firstFailure(long at) {
     if (failedOnce_) return;
     failedOnce_ = true;

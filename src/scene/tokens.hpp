@@ -59,6 +59,17 @@ public:
     // (kind is then left as it was).
     long word(char (&kind)[KIND_SIZE], const Field& field);
     void unknownWord(const char* section, int row, const char* expected);
+    // A value of a packed row (a mesh's vertices and faces), read as real()
+    // and integer() read theirs but saying nothing when it does not convert
+    // or the file has ended: the row's reader refuses it in its own words.
+    // A value that is not finite is said once a row, as real() says it.
+    bool packedReal(double& target, const Field& field);
+    bool packedInteger(long long& target);
+    // The token at or after `before` as a diagnostic quotes it, or "the end
+    // of the file".
+    std::string tokenAt(long before) { return locate(before).token; }
+    // Bytes of text from reading's position to the end.
+    long bytesLeft() const { return text_.size() - pos_; }
 
     void error(long before, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void warn(long before, const char* format, ...) __attribute__((format(printf, 3, 4)));
@@ -106,6 +117,9 @@ public:
     // points at a row that broke the file's one-row-per-line layout.
     void beginRow();
     void endRow(const char* owner, int row = -1);
+    // A mesh's row, which may fill any number of lines: never taken for a
+    // row that broke the one-row-per-line layout.
+    void endPackedRow(const char* owner, int row);
 
     // Ends reading: reports what is still pending, the objects that will
     // show and, for a scene with warnings, a summary of what was read.
@@ -126,6 +140,7 @@ private:
         long end;
         const char* owner;
         int row;
+        bool packed = false;
     };
     bool fillsOneLine(const Row& row) const;
 
@@ -224,11 +239,17 @@ bool readLights(SceneReader& reader, std::vector<long>& starts);
 bool readPigments(SceneReader& reader);
 bool readFinishes(SceneReader& reader);
 bool readObjects(SceneReader& reader);
+// The vertices (and normals) and faces of mesh or smooth row `row` into a
+// new MeshRow of `meshes`; false, with the error said, when a count is
+// negative or not filled or a face names a vertex the row lacks.
+bool readMeshValues(SceneReader& reader, int row);
 
 // Prints the rows as read, one a line, with their values from the tables.
 void dumpRows(std::FILE* out, const std::vector<SceneReader::RowAt>& rows);
 
 void checkObjects(SceneReader& reader, const std::vector<long>& starts);
+// The faces of each mesh that can never be hit, counted once a mesh.
+void checkMeshes(SceneReader& reader, const std::vector<long>& starts);
 // Lights that cannot work: an attenuation of 0 0 0, a light inside an
 // opaque sphere, an opaque sphere around the eye and every light. `starts`
 // are the lights' rows.

@@ -107,6 +107,23 @@ bool SceneReader::real(double& target, const Field& field) {
     return false;
 }
 
+bool SceneReader::packedReal(double& target, const Field& field) {
+    const long before = offset();
+    double value;
+    if (!quick(value, true) && scan("%lf", &value) != 1) return false;
+    target = value;
+    if (!std::isfinite(value)) nonFinite(before, value, field);
+    return true;
+}
+
+bool SceneReader::packedInteger(long long& target) {
+    if (quick(target, false)) return true;
+    long long value;
+    if (scan("%lld", &value) != 1) return false;
+    target = value;
+    return true;
+}
+
 void SceneReader::vector(Vetor& target, const char* const names[3], const Field& field) {
     for (int i = 0; i < 3; ++i) {
         Field component = field;

@@ -64,8 +64,9 @@ public:
     virtual void ray(RayKind kind, int depth, const Vec3& origin, const Vec3& direction,
                      int inside) = 0;
     virtual void missed(const Vec3& background) = 0;
-    // A hit: the object, the distance, the point and the normal as used.
-    virtual void hit(int object, double t, const Vec3& point, const Vec3& normal) = 0;
+    // A hit: the object (and its face, in a mesh row; else -1), the
+    // distance, the point and the normal as used.
+    virtual void hit(int object, int face, double t, const Vec3& point, const Vec3& normal) = 0;
     virtual void depthLimit() = 0;  // the hit is not shaded: black
     virtual void surface(const Vec3& pigment, const Vec3& ambient) = 0;
     virtual void light(const LightPart& part) = 0;

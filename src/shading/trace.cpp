@@ -56,7 +56,7 @@ namespace {
 struct Unrecorded {
     void ray(RayKind, int, const Vec3&, const Vec3&, int) {}
     void missed(const Vec3&) {}
-    void hit(int, double, const Vec3&, const Vec3&) {}
+    void hit(int, int, double, const Vec3&, const Vec3&) {}
     void depthLimit() {}
     void surface(const Vec3&, const Vec3&) {}
     void light(const LightPart&) {}
@@ -126,7 +126,7 @@ Vec3 trace(Recorder& recorder, const Vec3& origin, const Vec3& direction, int in
     // No offset along the normal: the least hit distance alone keeps
     // secondary and shadow rays from finding this surface again.
     const Vec3 p = add(origin, scale(t, direction));
-    recorder.hit(hitIndex, t, p, n);
+    recorder.hit(hitIndex, lastHitFace, t, p, n);
     if (traceDepth >= MAX_TRACE_DEPTH) {
         recorder.depthLimit();
         return s;

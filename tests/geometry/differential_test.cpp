@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "geometry/geometry.hpp"
 #include "scene/scene.hpp"
@@ -181,6 +182,98 @@ TEST(Differential, ALargeMeshAgrees) {
         limitSearchLanes(width);
         // Each ray is also scanned against every object: few rays suffice.
         const Mismatch mismatch = exercise(raysPerScene() / 40, 21);
+        EXPECT_EQ(mismatch.count, 0) << "lanes " << width << ": " << mismatch.first;
+    }
+    limitSearchLanes(4);
+}
+
+// A closed bumpy surface as packed arrays: vertices (one at each pole)
+// and faces, with its vertices' directions from the centre as normals.
+struct Surface {
+    std::vector<double> points, normals;
+    std::vector<int> faces;
+};
+
+Surface bumpySurface(int rows, double radius, double cz) {
+    Surface s;
+    const int cols = 2 * rows;
+    auto add = [&](int i, int j) {
+        const double theta = 3.14159265358979 * i / rows, phi = 6.28318530717958 * j / cols;
+        const double r = radius * (1 + 0.05 * std::sin(7 * theta) * std::sin(9 * phi));
+        const double p[3] = {r * std::sin(theta) * std::cos(phi), r * std::cos(theta),
+                             r * std::sin(theta) * std::sin(phi)};
+        for (int k = 0; k < 3; ++k) s.normals.push_back(p[k]);
+        s.points.insert(s.points.end(), {p[0], p[1], p[2] + cz});
+    };
+    add(0, 0);
+    for (int i = 1; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) add(i, j);
+    add(rows, 0);
+    const int last = static_cast<int>(s.points.size() / 3) - 1;
+    auto at = [&](int i, int j) { return i == 0 ? 0 : i == rows ? last : 1 + (i - 1) * cols + j % cols; };
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) {
+            if (i > 0) s.faces.insert(s.faces.end(), {at(i, j), at(i, j + 1), at(i + 1, j + 1)});
+            if (i < rows - 1) s.faces.insert(s.faces.end(), {at(i, j), at(i + 1, j + 1), at(i + 1, j)});
+        }
+    return s;
+}
+
+// Rays at a mesh's corners, along its edges and into its faces, from
+// anywhere and along each axis both ways: the search must find the scan's
+// row, face, distance and normal.
+Mismatch exerciseMesh(const Surface& s, long rays, unsigned seed) {
+    RayMaker make(seed);
+    Mismatch mismatch;
+    const int faces = static_cast<int>(s.faces.size() / 3);
+    for (long n = 0; n < rays; ++n) {
+        const int f = make.pick(faces);
+        const double* a = &s.points[3 * s.faces[3 * f]];
+        const double* b = &s.points[3 * s.faces[3 * f + 1]];
+        const double along = n % 4 == 0 ? 0.0 : n % 4 == 1 ? 0.5 : make.uniform(0, 1);
+        Vetor target(a[0] + along * (b[0] - a[0]), a[1] + along * (b[1] - a[1]),
+                     a[2] + along * (b[2] - a[2]));
+        Vetor o(make.uniform(-8, 8), make.uniform(-8, 8), make.uniform(-14, 2));
+        Vetor d;
+        if (n % 7 == 3) {
+            set(d, 0, 0, 0);
+            d[make.pick(3)] = make.pick(2) == 0 ? 1.0 : -1.0;
+            o = subtract(target, scale(make.uniform(0.5, 9), d));
+        } else {
+            d = subtract(target, o);
+            normalize(d);
+        }
+        const int before = static_cast<int>(mismatch.count);
+        int scanFace, fastFace;
+        int row;
+        Vetor normal;
+        intersectSceneLinear(o, d, row, normal);
+        scanFace = lastHitFace;
+        intersectScene(o, d, row, normal);
+        fastFace = lastHitFace;
+        compare(o, d, mismatch);
+        if (scanFace != fastFace && mismatch.count++ == before && before == 0)
+            mismatch.first = "face " + std::to_string(fastFace) + " for " + std::to_string(scanFace);
+    }
+    return mismatch;
+}
+
+TEST(Differential, MeshesAgreeAtTheirCornersAndEdges) {
+    resetScene();
+    const Surface near = bumpySurface(40, 2, -6), far = bumpySurface(25, 1, -10);
+    test::addDisc(Vetor(0, -2.5, 0), 30, Vetor(0, 1, 0));
+    test::addMesh(near.points, near.faces);
+    test::addSphere(Vetor(3, 0, -6), 1.5);
+    test::addMesh(near.points, near.faces, near.normals);  // the same faces: row 1 wins ties
+    test::addMesh(far.points, far.faces, far.normals);
+    test::addTriangle(Vetor(-9, -2, -12), Vetor(9, -2, -12), Vetor(0, 9, -12));
+    for (int width : {4, 1}) {
+        limitSearchLanes(width);
+        Mismatch mismatch = exerciseMesh(near, raysPerScene() / 4, 5);
+        EXPECT_EQ(mismatch.count, 0) << "lanes " << width << ": " << mismatch.first;
+        mismatch = exerciseMesh(far, raysPerScene() / 4, 6);
+        EXPECT_EQ(mismatch.count, 0) << "lanes " << width << ": " << mismatch.first;
+        mismatch = exercise(raysPerScene() / 4, 8);
         EXPECT_EQ(mismatch.count, 0) << "lanes " << width << ": " << mismatch.first;
     }
     limitSearchLanes(4);

@@ -211,6 +211,21 @@ int addTriangle(const Vetor& a, const Vetor& b, const Vetor& c, int finish, int 
     return i;
 }
 
+int addMesh(const std::vector<double>& points, const std::vector<int>& faces,
+            const std::vector<double>& normals, int finish, int pigment) {
+    const bool smooth = !normals.empty();
+    const int i = addObject(smooth ? ObjectType::Smooth : ObjectType::Mesh,
+                            smooth ? "smooth" : "mesh", finish, pigment);
+    MeshRow mesh;
+    mesh.row = i;
+    mesh.smooth = smooth;
+    mesh.points = points;
+    mesh.normals = normals;
+    mesh.faces = faces;
+    meshes.push_back(mesh);
+    return i;
+}
+
 int addDisc(const Vetor& centre, double radius, const Vetor& normal, int finish, int pigment) {
     const int i = addObject(ObjectType::Disc, "disc", finish, pigment);
     objectPointA[i] = centre;

@@ -72,6 +72,9 @@ int addSphere(const Vetor& centre, double radius, int finish = 0, int pigment = 
 int addTriangle(const Vetor& a, const Vetor& b, const Vetor& c, int finish = 0, int pigment = 0);
 int addDisc(const Vetor& centre, double radius, const Vetor& normal, int finish = 0,
             int pigment = 0);
+// A mesh row (a smooth one when `normals` are given: three a vertex).
+int addMesh(const std::vector<double>& points, const std::vector<int>& faces,
+            const std::vector<double>& normals = {}, int finish = 0, int pigment = 0);
 int addFinish(double ambient, double diffuse, double specular, double shininess, double reflection,
               double transmission, double ior);
 int addSolid(const Vetor& color);
