@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Generate the scenes that are too long to write by hand.
 
-Usage: make_scenes.py   (writes scenes/mesh.txt and bench/scenes/*.txt)
+Usage: make_scenes.py   (writes scenes/mesh.txt, scenes/smooth.txt and bench/scenes/*.txt)
 The output is deterministic; rerun it after changing this file.
 """
 import math
@@ -32,6 +32,12 @@ def write(path, camera, lights, pigments, finishes, objects):
 
 
 def icosphere(centre, radius, subdivisions):
+    verts, faces = indexed_icosphere(subdivisions)
+    return [[tuple(centre[i] + radius * verts[k][i] for i in range(3)) for k in f] for f in faces]
+
+
+def indexed_icosphere(subdivisions):
+    """Unit vertices and faces (vertex numbers) of a subdivided icosahedron."""
     t = (1 + 5 ** 0.5) / 2
     verts = [(-1, t, 0), (1, t, 0), (-1, -t, 0), (1, -t, 0), (0, -1, t), (0, 1, t),
              (0, -1, -t), (0, 1, -t), (t, 0, -1), (t, 0, 1), (-t, 0, -1), (-t, 0, 1)]
@@ -54,7 +60,7 @@ def icosphere(centre, radius, subdivisions):
             ab, bc, ca = mid(a, b), mid(b, c), mid(c, a)
             new_faces += [(a, ab, ca), (b, bc, ab), (c, ca, bc), (ab, bc, ca)]
         faces = new_faces
-    return [[tuple(centre[i] + radius * verts[k][i] for i in range(3)) for k in f] for f in faces]
+    return verts, faces
 
 
 def torus(centre, major, minor, around, across):
@@ -70,6 +76,53 @@ def torus(centre, major, minor, around, across):
             c, d = point(i + 1, j + 1), point(i, j + 1)
             tris += [(a, b, c), (a, c, d)]
     return tris
+
+
+def mesh_row(pigment, finish, points, faces, normals=None):
+    """A mesh row, or a smooth one with a normal a vertex: one vertex a line."""
+    word = "smooth" if normals else "mesh"
+    lines = [fmt(pigment, finish) + f" {word} {len(points)}"]
+    for k, p in enumerate(points):
+        lines.append("  " + fmt(*p) + ("  " + fmt(*normals[k]) if normals else ""))
+    lines.append(f"  {len(faces)}")
+    lines += ["  " + fmt(*f) for f in faces]
+    return "\n".join(lines)
+
+
+def smooth_scene():
+    """A smooth sphere and the same faces flat behind it in one place (the
+    earlier row wins every tie), a flat torus, a mirror, a sphere, a floor."""
+    verts, faces = indexed_icosphere(2)
+    centre, radius = (-1.2, 0.3, 0), 1.1
+    points = [tuple(centre[i] + radius * v[i] for i in range(3)) for v in verts]
+    normals = [tuple(v) for v in verts]
+    ring = []
+    around, across = 24, 12
+    for i in range(around):
+        for j in range(across):
+            u, v = 2 * math.pi * i / around, 2 * math.pi * j / across
+            r = 0.7 + 0.25 * math.cos(v)
+            ring.append((1.5 + r * math.cos(u), -0.2 + 0.25 * math.sin(v), 0.6 + r * math.sin(u)))
+    ring_faces = []
+    for i in range(around):
+        for j in range(across):
+            a, b = i * across + j, (i + 1) % around * across + j
+            c, d = (i + 1) % around * across + (j + 1) % across, i * across + (j + 1) % across
+            ring_faces += [(a, b, c), (a, c, d)]
+    objects = ["0 0 disc 0 -1 0 20 0 1 0",
+               mesh_row(1, 1, points, faces, normals),
+               mesh_row(2, 1, points, faces),
+               mesh_row(2, 1, ring, ring_faces),
+               "3 2 sphere 0.3 -0.4 2.2 0.5",
+               "3 2 triangle -3 -1 -2.5  3 -1 -2.5  0 3 -3"]
+    write("scenes/smooth.txt",
+          [(0, 1.4, 6.5), (0, 0, 0), (0, 1, 0), 42.0],
+          [(0, 0, 0, .2, .2, .2, 1, 0, 0), (-4, 6, 5, .9, .9, .9, 1, 0, 0),
+           (5, 3, 3, .3, .3, .35, 1, 0, 0)],
+          ["checker 0.9 0.9 0.9 0.3 0.35 0.45 0.6", "solid 0.85 0.5 0.3", "solid 0.3 0.75 0.9",
+           "solid 1 1 1"],
+          [(1, .8, .2, 20, 0, 0, 1), (1, .7, .5, 80, .1, 0, 1), (.1, .1, .8, 200, .9, 0, 1)],
+          objects)
 
 
 def tri(pigment, finish, t):
@@ -148,6 +201,7 @@ def bench_recursion():
 
 if __name__ == "__main__":
     mesh_scene()
+    smooth_scene()
     bench_spheres()
     bench_mesh()
     bench_recursion()

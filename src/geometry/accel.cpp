@@ -17,7 +17,10 @@ namespace {
 // Whether the argument of accel.hpp holds for the ray. The comparisons fail
 // for NaN and for infinities (originLimit is finite), and they are joined
 // without branches: nearly every ray passes.
+bool scanOnly = false;  // see searchByScan
+
 bool usable(const double o[3], const double d[3]) {
+    if (scanOnly) return false;
     const double dd = dot3(d, d);
     const double limit = accel.originLimit;
     return (dd > 0.5) & (dd < 2.0) & (std::fabs(o[0]) <= limit) & (std::fabs(o[1]) <= limit) &
@@ -123,6 +126,8 @@ void TraceCounts::add(const TraceCounts& other) {
     boxes += other.boxes;
     objects += other.objects;
 }
+
+void searchByScan(bool scan) { scanOnly = scan; }
 
 void prepareSearch() {
     if (accel.version != sceneVersion) buildAcceleration();

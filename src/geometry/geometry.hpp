@@ -79,6 +79,9 @@ void prepareSearch();
 // For tests: the widest SIMD lanes the search may use (4, 2, or 1 for one
 // object at a time); it uses the widest the processor runs up to that.
 void limitSearchLanes(int width);
+// For tests: every ray takes the table-order scan (true) or the fast
+// search where it may (false, the default).
+void searchByScan(bool scan);
 
 // The elimination of solveLinear3 on plain doubles: 1 with x set, or 0
 // (x untouched) on a pivot below MIN_PIVOT.

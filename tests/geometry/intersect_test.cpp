@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "geometry/geometry.hpp"
 #include "scene/scene.hpp"
@@ -124,6 +125,98 @@ TEST(Intersect, TrianglesHaveMarginsOnTwoEdgesOnly) {
     EXPECT_EQ(shoot(Vetor(0, 0.5, 1), down).index, 0);  // BC now lies on x = 0
     expectMiss(shoot(Vetor(0.5, 0.5, 1), down));        // the old free edge
     expectMiss(shoot(Vetor(0.5, 0, 1), down));
+}
+
+// The face of the hit, by the scan and by the search (which must agree).
+int faceHit(const Vetor& origin, const Vetor& direction) {
+    int row;
+    Vetor normal;
+    intersectSceneLinear(origin, direction, row, normal);
+    const int scan = lastHitFace;
+    intersectScene(origin, direction, row, normal);
+    EXPECT_EQ(lastHitFace, scan);
+    return scan;
+}
+
+// The octahedron with corners on the axes at distance 1, faces wound
+// outward: the watertight test leaves no gap at its edges and corners.
+const std::vector<double> OCTAHEDRON = {1, 0, 0, -1, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 1, 0, 0, -1};
+const std::vector<int> OCTAHEDRON_FACES = {0, 2, 4, 2, 1, 4, 1, 3, 4, 3, 0, 4,
+                                           2, 0, 5, 1, 2, 5, 3, 1, 5, 0, 3, 5};
+
+TEST(Intersect, MeshFacesMeetWithoutGapsAndTheEarlierFaceWinsATie) {
+    resetScene();
+    test::addMesh(OCTAHEDRON, OCTAHEDRON_FACES);
+    const Vetor down(0, 0, -1);
+    // Through the middle of the edge from (1,0,0) to (0,1,0), which faces 0
+    // and 4 share: both meet it at distance 5 (weights 0.5, 0.5, 0), face 0 wins.
+    Hit hit = shoot(Vetor(0.5, 0.5, 5), down);
+    EXPECT_EQ(hit.t, 5);
+    EXPECT_EQ(hit.index, 0);
+    EXPECT_EQ(faceHit(Vetor(0.5, 0.5, 5), down), 0);
+    // Through the corner (1,0,0) of four faces: the first of them.
+    EXPECT_EQ(shoot(Vetor(1, 0, 5), down).t, 5);
+    EXPECT_EQ(faceHit(Vetor(1, 0, 5), down), 0);
+    // Along each axis both ways, through a point of an edge and a corner:
+    // a hit every time, by the nearest face, at the hand-worked distance.
+    const struct {
+        Vetor origin, direction;
+        double t;
+        int face;
+    } rays[] = {
+        {Vetor(-5, 0.25, 0.25), Vetor(1, 0, 0), 4.5, 1},  {Vetor(5, 0.25, 0.25), Vetor(-1, 0, 0), 4.5, 0},
+        {Vetor(0.25, 5, -0.25), Vetor(0, -1, 0), 4.5, 4}, {Vetor(0.25, -5, 0.25), Vetor(0, 1, 0), 4.5, 3},
+        {Vetor(0.5, -5, 0), Vetor(0, 1, 0), 4.5, 3},     {Vetor(0, -5, 0.5), Vetor(0, 1, 0), 4.5, 2},
+        {Vetor(0, 0, -5), Vetor(0, 0, 1), 4, 4},         {Vetor(0, 0, 5), Vetor(0, 0, -1), 4, 0},
+        {Vetor(0.25, -0.25, -5), Vetor(0, 0, 1), 4.5, 7},
+    };
+    for (const auto& ray : rays) {
+        SCOPED_TRACE(ray.t);
+        hit = shoot(ray.origin, ray.direction);
+        EXPECT_EQ(hit.t, ray.t);
+        EXPECT_EQ(hit.index, 0);
+        EXPECT_EQ(faceHit(ray.origin, ray.direction), ray.face);
+    }
+    // A normal faces the ray: from inside, the far face's normal turns in.
+    hit = shoot(Vetor(0, 0, 0), Vetor(0, 0, 1));
+    EXPECT_EQ(hit.t, 1);
+    const double third = 1 / std::sqrt(3.0);
+    expectNormal(hit, -third, -third, -third, 1e-15);
+
+    // A degenerate face, and rays parallel to a face or in its plane: misses.
+    resetScene();
+    test::addMesh({0, 0, 0, 1, 0, 0, 0, 1, 0, 2, 0, 0}, {0, 1, 3, 0, 1, 2});
+    expectMiss(shoot(Vetor(1.5, 0, 1), down));                       // only on the degenerate one
+    EXPECT_EQ(faceHit(Vetor(0.5, 0, 1), down), 1);                   // on face 1's edge: no margin
+    expectMiss(shoot(Vetor(0.2, 0.2, 1), Vetor(1, 0, 0)));           // parallel above the plane
+    expectMiss(shoot(Vetor(-1, 0.2, 0), Vetor(1, 0, 0)));            // in the plane
+    EXPECT_EQ(faceHit(Vetor(0.25, 0.25, 1), down), 1);
+    // Two rows with the same face: the earlier row wins the tie.
+    test::addMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2});
+    EXPECT_EQ(shoot(Vetor(0.25, 0.25, 1), down).index, 0);
+}
+
+// A smooth row's normal blends its corners' by the hit's weights: at
+// (0.25, 0.25) the weights are 0.5, 0.25 and 0.25 exactly, so the blend of
+// (0, 0, 2), (1, 0, 1) and (0, 1, 1) is (0.25, 0.25, 1.5); from below the
+// flat normal is turned, and the blend with it.
+TEST(Intersect, SmoothNormalsBlendTheCornersNormals) {
+    resetScene();
+    test::addMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {0, 0, 2, 1, 0, 1, 0, 1, 1});
+    const double r = 1.0 / std::sqrt(2.375);
+    Hit hit = shoot(Vetor(0.25, 0.25, 5), Vetor(0, 0, -1));
+    EXPECT_EQ(hit.t, 5);
+    EXPECT_EQ(hit.normal[0], r * 0.25);
+    EXPECT_EQ(hit.normal[1], r * 0.25);
+    EXPECT_EQ(hit.normal[2], r * 1.5);
+    hit = shoot(Vetor(0.25, 0.25, -5), Vetor(0, 0, 1));
+    EXPECT_EQ(hit.normal[0], -1 * (r * 0.25));
+    EXPECT_EQ(hit.normal[2], -1 * (r * 1.5));
+    // Normals that cancel where the ray meets the face: the flat normal.
+    resetScene();
+    test::addMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {0, 0, 1, 0, 0, -1, 0, 0, -1});
+    hit = shoot(Vetor(0.25, 0.25, 5), Vetor(0, 0, -1));
+    expectNormal(hit, 0, 0, 1);
 }
 
 TEST(Intersect, DiscsKeepTheirNormalAndMissOnTheRim) {

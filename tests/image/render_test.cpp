@@ -66,6 +66,19 @@ TEST(Render, ImagesMatchTheirRecordedChecksumsOnAnyNumberOfThreads) {
     EXPECT_GE(checked, 5 * 7 + 4 * 8);
 }
 
+// A scene's PPM rendered in this process, one row at a time.
+std::string renderHere(const std::string& text, int width, int height) {
+    test::loadScene(text, width, height);
+    std::string image = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    std::vector<unsigned char> row(3u * width);
+    const PrimaryRays rays;
+    for (int y = 0; y < height; ++y) {
+        renderTile(rays, Frame{wholeImage()}, Tile{y, 0, 1, width}, row.data());
+        image.append(row.begin(), row.end());
+    }
+    return image;
+}
+
 // The recorded images once more, rendered in this process with the search
 // held to two lanes (SSE2, as on a processor without AVX) and to one
 // object at a time (as on other processors).
@@ -82,15 +95,8 @@ TEST(Render, RecordedChecksumsHoldWithNarrowerLanes) {
             continue;
         for (int lanes : {2, 1}) {
             limitSearchLanes(lanes);
-            test::loadScene(test::readFile(test::sourcePath(scene)), width, height);
-            std::string image =
-                "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-            std::vector<unsigned char> row(3u * width);
-            const PrimaryRays rays;
-            for (int y = 0; y < height; ++y) {
-                renderTile(rays, Frame{wholeImage()}, Tile{y, 0, 1, width}, row.data());
-                image.append(row.begin(), row.end());
-            }
+            const std::string image =
+                renderHere(test::readFile(test::sourcePath(scene)), width, height);
             test::TempDir dir;
             std::ofstream(dir.path("out.ppm"), std::ios::binary) << image;
             EXPECT_EQ(sha256(dir.path("out.ppm")), expected) << scene << ", lanes " << lanes;
@@ -99,6 +105,79 @@ TEST(Render, RecordedChecksumsHoldWithNarrowerLanes) {
     }
     limitSearchLanes(4);
     EXPECT_GE(checked, 2 * 7);
+}
+
+// Meshes through their hierarchies give the image of the table-order scan
+// over the same faces, byte for byte: the smooth example (a smooth row and
+// the same faces flat in one place, so every tie across rows counts; a
+// flat torus; a mirror), a closed mesh seen edge-on at its silhouette from
+// close up, and mesh faces at the same distance as a triangle row's.
+TEST(Render, MeshImagesAreTheScansImages) {
+    std::string edgeOn = test::readFile(test::sourcePath("scenes/smooth.txt"));
+    const std::string close = "0.2 0.3 1.4\n-1.2 0.3 0\n0 1 0\n30\n" + edgeOn.substr(
+        edgeOn.find("\n", edgeOn.find("\n", edgeOn.find("\n", edgeOn.find("\n") + 1) + 1) + 1) + 1);
+    const std::string tie = std::string("0 0 3 0 0 0 0 1 0 50\n2 0 0 0 0.2 0.2 0.2 1 0 0\n") +
+                            "2 5 5 1 1 1 1 0 0\n2 solid 1 0 0 solid 0 0 1\n1 1 0.7 0.3 20 0.5 0 1\n"
+                            "3\n1 0 mesh 4 -1 -1 0 1 -1 0 1 1 0 -1 1 0 2 0 1 2 0 2 3\n"
+                            "0 0 triangle -1 -1 0 1 -1 0 1 1 0\n"
+                            "1 0 sphere 0 0 -2 1\n";
+    for (const std::string& scene : {edgeOn, close, tie}) {
+        searchByScan(true);
+        const std::string scanned = renderHere(scene, 96, 72);
+        searchByScan(false);
+        for (int lanes : {4, 1}) {
+            limitSearchLanes(lanes);
+            EXPECT_TRUE(renderHere(scene, 96, 72) == scanned) << "lanes " << lanes;
+        }
+        limitSearchLanes(4);
+    }
+}
+
+// A closed latitude-longitude sphere seen from its centre, lit only by the
+// ambient light: every pixel is the ambient colour, none the background
+// or a darker hole. The same faces as triangle rows leave holes where the
+// rays meet their edges.
+TEST(Render, AClosedMeshHasNoPinholes) {
+    const int rows = 30, cols = 60;
+    std::vector<double> p;
+    for (int i = 0; i <= rows; ++i)
+        for (int j = 0; j < cols; ++j) {
+            const double theta = 3.14159265358979 * i / rows, phi = 6.28318530717958 * j / cols;
+            // Radius 5: primary rays start on the image plane, 1 from the eye.
+            p.insert(p.end(), {5 * std::sin(theta) * std::cos(phi), 5 * std::cos(theta),
+                               5 * std::sin(theta) * std::sin(phi)});
+        }
+    std::vector<int> faces;
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) {
+            const int a = i * cols + j, b = i * cols + (j + 1) % cols;
+            faces.insert(faces.end(), {a, b, b + cols, a, b + cols, a + cols});
+        }
+    auto point = [&](int v) {
+        char text[100];
+        std::snprintf(text, sizeof text, " %.17g %.17g %.17g", p[3 * v], p[3 * v + 1], p[3 * v + 2]);
+        return std::string(text);
+    };
+    const std::string head = "0 0 0 0.3 0.2 -1 0 1 0 90\n1 0 0 0 0.3 0.3 0.3 1 0 0\n"
+                             "1 solid 1 1 1\n1 1 0 0 1 0 0 1\n";
+    std::string mesh = head + "1\n0 0 mesh " + std::to_string(p.size() / 3);
+    for (std::size_t v = 0; v < p.size() / 3; ++v) mesh += point(static_cast<int>(v));
+    mesh += " " + std::to_string(faces.size() / 3);
+    for (int v : faces) mesh += " " + std::to_string(v);
+    std::string triangles = head + std::to_string(faces.size() / 3) + "\n";
+    for (std::size_t f = 0; f < faces.size(); f += 3)
+        triangles += "0 0 triangle" + point(faces[f]) + point(faces[f + 1]) + point(faces[f + 2]) + "\n";
+    // The last pixel, at the bottom right corner, is surface (checked below).
+    auto holes = [](const std::string& image) {
+        int count = 0;
+        for (std::size_t i = image.size() - 3 * 200 * 150; i < image.size(); i += 3)
+            count += static_cast<unsigned char>(image[i]) != static_cast<unsigned char>(image.back());
+        return count;
+    };
+    const std::string image = renderHere(mesh, 200, 150);
+    EXPECT_EQ(static_cast<unsigned char>(image.back()), 76);  // ambient 0.3 of white
+    EXPECT_EQ(holes(image), 0);
+    EXPECT_GT(holes(renderHere(triangles, 200, 150)), 0);
 }
 
 // The bundled examples are what new users copy, and the bench scenes are

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "scene/scene.hpp"
 #include "support/support.hpp"
@@ -293,6 +294,95 @@ TEST(SceneReader, LimitsAreRefusedWhereTheyAreRead) {
     loadScene(camera + "-3 -1 -7 -2", 4, 3, &accepted);
     EXPECT_TRUE(accepted);
     EXPECT_EQ(lightCount, -3);
+}
+
+// A mesh row is read whole, packed, or refused at the value that breaks
+// it: every place a count or a value can end, negative and unfillable
+// counts (two billion over a few bytes costs no memory), a face that names
+// a vertex the row lacks. Degenerate faces are legal and counted once.
+TEST(SceneReader, MeshRowsAreReadWholeOrRefusedWhereTheyBreak) {
+    const std::string head = "0 0 5 0 0 0 0 1 0 60\n1 0 0 0 1 1 1 0 0 0\n1 solid 1 1 1\n"
+                             "1 1 0 0 0 0 0 1\n2\n0 0 sphere 0 0 -9 1\n";
+    const std::string square = "4 0 0 0 1 0 0 1 1 0 0 1 0\n2 0 1 2 0 2 3\n";
+    bool accepted = false;
+    std::string printed = loadScene(head + "0 0 mesh " + square, 4, 3, &accepted);
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(printed, "");
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_EQ(meshes[0].row, 1);
+    EXPECT_FALSE(meshes[0].smooth);
+    EXPECT_EQ(meshes[0].points, (std::vector<double>{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}));
+    EXPECT_EQ(meshes[0].faces, (std::vector<int>{0, 1, 2, 0, 2, 3}));
+    EXPECT_EQ(meshOfRow(1), &meshes[0]);
+    EXPECT_EQ(meshOfRow(0), nullptr);
+
+    loadScene(head + "0 0 smooth 3 0 0 0 0 0 2 1 0 0 0 0 1 0 1 0 0 0 -1.5\n1 0 1 2\n", 4, 3,
+              &accepted);
+    EXPECT_TRUE(accepted);
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_TRUE(meshes[0].smooth);
+    EXPECT_EQ(meshes[0].normals, (std::vector<double>{0, 0, 2, 0, 0, 1, 0, 0, -1.5}));
+
+    const struct {
+        const char* row;
+        const char* expected;
+    } rows[] = {
+        {"0 0 mesh", "scene:7:9: error: object 1 (mesh) needs a count of vertices here, found the "
+                     "end of the file\n"},
+        {"0 0 mesh -1 0", "scene:7:10: error: object 1 (mesh): -1 vertices is no count (0 to "
+                          "2147483647)\n"},
+        {"0 0 mesh 3000000000", "scene:7:10: error: object 1 (mesh): 3000000000 vertices is no "
+                                "count (0 to 2147483647)\n"},
+        {"0 0 mesh 2000000000 1 2 3",
+         "scene:7:26: error: object 1 (mesh) counts 2000000000 vertices, but vertex 1 has no "
+         "point x: expected a real number, found the end of the file\n"},
+        {"0 0 mesh 2 0 0 0 1 0", "scene:7:21: error: object 1 (mesh) counts 2 vertices, but "
+                                 "vertex 1 has no point z: expected a real number, found the end "
+                                 "of the file\n"},
+        {"0 0 smooth 1 0 0 0 0 x 1 0", "scene:7:22: error: object 1 (smooth) counts 1 vertices, "
+                                       "but vertex 0 has no normal y: expected a real number, "
+                                       "found 'x'\n"},
+        {"0 0 mesh 3 0 0 0 1 0 0 0 1 0", "scene:7:29: error: object 1 (mesh) needs a count of "
+                                         "faces here, found the end of the file\n"},
+        {"0 0 mesh 3 0 0 0 1 0 0 0 1 0 -2", "scene:7:30: error: object 1 (mesh): -2 faces is no "
+                                            "count (0 to 2147483647)\n"},
+        {"0 0 mesh 3 0 0 0 1 0 0 0 1 0 2000000000 0 1 2",
+         "scene:7:46: error: object 1 (mesh) counts 2000000000 faces, but face 1 has no first "
+         "corner: expected a vertex number, found the end of the file\n"},
+        {"0 0 mesh 3 0 0 0 1 0 0 0 1 0 1 0 1", "scene:7:35: error: object 1 (mesh) counts 1 "
+                                               "faces, but face 0 has no third corner: expected a "
+                                               "vertex number, found the end of the file\n"},
+        {"0 0 mesh 3 0 0 0 1 0 0 0 1 0 1 0 1.5 2", "scene:7:35: error: object 1 (mesh) counts 1 "
+                                                   "faces, but face 0 has no third corner: "
+                                                   "expected a vertex number, found '.5'\n"},
+        {"0 0 mesh 3 0 0 0 1 0 0 0 1 0 1 0 1 3", "scene:7:36: error: object 1 (mesh): face 0 "
+                                                 "names vertex 3, but the row has vertices 0 to 2 "
+                                                 "only\n"},
+        {"0 0 mesh 3 0 0 0 1 0 0 0 1 0 1 0 -1 2", "scene:7:34: error: object 1 (mesh): face 0 "
+                                                  "names vertex -1, but the row has vertices 0 "
+                                                  "to 2 only\n"},
+        {"0 0 mesh 0 1 0 0 0", "scene:7:14: error: object 1 (mesh): face 0 names vertex 0, but "
+                               "the row has no vertices\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.row);
+        printed = loadScene(head + row.row, 4, 3, &accepted);
+        EXPECT_FALSE(accepted);
+        EXPECT_EQ(printed, row.expected);
+    }
+    // Two billion vertices promised over a few bytes: room for what the
+    // text can hold, not for the count.
+    loadScene(head + "0 0 mesh 2000000000 1 2 3", 4, 3, &accepted);
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_LT(meshes[0].points.capacity(), 100u);
+
+    // Degenerate faces are legal, never hit, and said once a mesh.
+    printed = loadScene(head + "0 0 mesh 3 0 0 0 1 1 1 2 2 2 3 0 1 2 0 0 1 2 1 0\n", 4, 3,
+                        &accepted);
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(printed, "scene:7:1: warning: object 1 (mesh): 3 of its 3 faces can never be hit "
+                       "(two corners are the same point or all three lie on one line)\n"
+                       "scene: note: read 1 light, 1 pigment, 1 finish and 2 objects\n");
 }
 
 }  // namespace
