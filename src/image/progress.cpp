@@ -10,6 +10,7 @@
 #include <string>
 
 #include "image/image.hpp"
+#include "scene/scene.hpp"
 
 namespace fotolume {
 
@@ -104,7 +105,11 @@ std::string describeReport(double reading, const RenderReport& report) {
         rays > 0 ? static_cast<double>(c.objects) / rays : 0.0,
         report.tracing > 0.0 ? rays / report.tracing / 1e6 : 0.0,
         report.tracingCpu > 0.0 ? rays / report.tracingCpu / 1e6 : 0.0, report.tracingCpu);
-    return text;
+    if (meshes.empty()) return text;
+    char faces[160];  // "objects" above counts each face of a mesh tested as one
+    std::snprintf(faces, sizeof faces, "  meshes: %zu of the %d object rows, %lld faces in all\n",
+                  meshes.size(), objectCount, meshFaceCount());
+    return text + std::string(faces);
 }
 
 }  // namespace fotolume

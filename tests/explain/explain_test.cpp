@@ -147,6 +147,33 @@ TEST(Explain, AMirrorFacingARedWall) {
     EXPECT_NE(text.out.find("\nbytes 91 0 0\n"), std::string::npos);
 }
 
+// A smooth row's hit names its face, and its normal is the blend worked
+// out by hand: weights 0.5, 0.25, 0.25 at (0.25, 0.25) of the corners'
+// normals (0, 0, 2), (1, 0, 1), (0, 1, 1), normalized.
+TEST(Explain, ASmoothFaceNamesItselfAndItsBlendedNormal) {
+    test::TempDir dir;
+    const std::string scene = dir.write("smooth.txt",
+                                        "0.25 0.25 5\n0.25 0.25 0\n0 1 0\n60\n"
+                                        "1\n0 0 0 0.2 0.2 0.2 0 0 0\n1\nsolid 1 1 1\n"
+                                        "1\n1 0 0 1 0 0 1\n2\n0 0 sphere 0 0 -40 1\n"
+                                        "0 0 smooth 3\n0 0 0 0 0 2\n1 0 0 1 0 1\n0 1 0 0 1 1\n"
+                                        "1 0 1 2\n");
+    const test::RunResult run =
+        test::runFotolume({"--explain", "2,1", "--explain-format", "json", scene, "5", "3"});
+    ASSERT_EQ(run.status, EXIT_OK) << run.err;
+    const json hit = json::parse(run.out)["ray"]["hit"];
+    EXPECT_EQ(hit["object"], 1);
+    EXPECT_EQ(hit["type"], "smooth");
+    EXPECT_EQ(hit["face"], 0);
+    EXPECT_EQ(hit["distance"], 4.0);
+    const double r = 1.0 / std::sqrt(2.375);
+    EXPECT_EQ(hit["normal"], json({r * 0.25, r * 0.25, r * 1.5}));
+    const test::RunResult text = test::runFotolume({"--explain", "2,1", scene, "5", "3"});
+    EXPECT_NE(text.out.find("met object 1 (smooth, line 13), face 0 at distance 4\n"),
+              std::string::npos)
+        << text.out;
+}
+
 TEST(Explain, UsageErrors) {
     const std::string scene = test::sourcePath("scenes/example.txt");
     const struct {
