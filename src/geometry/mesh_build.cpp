@@ -79,52 +79,79 @@ int binOf(double c, double lo, double scale) {
     return std::min(BINS - 1, std::max(0, bin));
 }
 
-// Splits `run` in two at the cheapest of the binned planes along its
-// centres' widest axis, or in halves by position when they all coincide.
+// The faces of a run counted into bins along each axis of their centres.
+struct Bins {
+    double lo[3], scale[3];
+    bool used[3];
+    Box boxes[3][BINS], centres[3][BINS];
+    int counts[3][BINS] = {};
+};
+
+void fill(const Builder& b, const Run& run, Bins& bins) {
+    for (int k = 0; k < 3; ++k) {
+        const double extent = run.centres.hi[k] - run.centres.lo[k];
+        bins.used[k] = extent > 0;
+        bins.lo[k] = run.centres.lo[k];
+        bins.scale[k] = bins.used[k] ? BINS / extent : 0.0;
+    }
+    for (int i = run.begin; i < run.end; ++i) {
+        const Box box = b.faceBox(b.order[i]);
+        double c[3];
+        Builder::centre(box, c);
+        for (int k = 0; k < 3; ++k) {
+            if (!bins.used[k]) continue;
+            const int bin = binOf(c[k], bins.lo[k], bins.scale[k]);
+            bins.boxes[k][bin].grow(box);
+            bins.centres[k][bin].growPoint(c);
+            ++bins.counts[k][bin];
+        }
+    }
+}
+
+// The cheapest plane: the axis, and the first bin above it (0: none).
+int cheapest(const Bins& bins, int size, int& axis) {
+    int best = 0;
+    double bestCost = INFINITY;
+    for (int k = 0; k < 3; ++k) {
+        if (!bins.used[k]) continue;
+        double after[BINS];  // cost of the bins from each on
+        Box right;
+        int rightCount = 0;
+        for (int i = BINS - 1; i > 0; --i) {
+            right.grow(bins.boxes[k][i]);
+            rightCount += bins.counts[k][i];
+            after[i] = right.area() * rightCount;
+        }
+        Box left;
+        int leftCount = 0;
+        for (int i = 1; i < BINS; ++i) {
+            left.grow(bins.boxes[k][i - 1]);
+            leftCount += bins.counts[k][i - 1];
+            const double cost = left.area() * leftCount + after[i];
+            if (leftCount > 0 && leftCount < size && cost < bestCost) {
+                bestCost = cost;
+                best = i;
+                axis = k;
+            }
+        }
+    }
+    return best;
+}
+
+// Splits `run` in two at the cheapest of the binned planes of its centres,
+// or in halves by position when they all coincide.
 void split(const Builder& b, const Run& run, Run& first, Run& second) {
+    Bins bins;
+    fill(b, run, bins);
     int axis = 0;
-    for (int k = 1; k < 3; ++k)
-        if (run.centres.hi[k] - run.centres.lo[k] > run.centres.hi[axis] - run.centres.lo[axis])
-            axis = k;
-    const double lo = run.centres.lo[axis], extent = run.centres.hi[axis] - lo;
-    if (!(extent > 0)) {
+    const int best = cheapest(bins, run.size(), axis);
+    if (best == 0) {
         const int middle = run.begin + run.size() / 2;
         first = runOf(b, run.begin, middle);
         second = runOf(b, middle, run.end);
         return;
     }
-    const double scale = BINS / extent;
-    Box boxes[BINS], centres[BINS];
-    int counts[BINS] = {};
-    for (int i = run.begin; i < run.end; ++i) {
-        const Box box = b.faceBox(b.order[i]);
-        double c[3];
-        Builder::centre(box, c);
-        const int bin = binOf(c[axis], lo, scale);
-        boxes[bin].grow(box);
-        centres[bin].growPoint(c);
-        ++counts[bin];
-    }
-    double after[BINS];  // cost of the bins from each on
-    Box right;
-    int rightCount = 0;
-    for (int i = BINS - 1; i > 0; --i) {
-        right.grow(boxes[i]);
-        rightCount += counts[i];
-        after[i] = right.area() * rightCount;
-    }
-    Box left;
-    int leftCount = 0, best = 1;
-    double bestCost = INFINITY;
-    for (int i = 1; i < BINS; ++i) {
-        left.grow(boxes[i - 1]);
-        leftCount += counts[i - 1];
-        const double cost = left.area() * leftCount + after[i];
-        if (leftCount > 0 && leftCount < run.size() && cost < bestCost) {
-            bestCost = cost;
-            best = i;
-        }
-    }
+    const double lo = bins.lo[axis], scale = bins.scale[axis];
     const auto middle = std::partition(b.order.begin() + run.begin, b.order.begin() + run.end,
                                        [&](int f) {
                                            double c[3];
@@ -137,8 +164,8 @@ void split(const Builder& b, const Run& run, Run& first, Run& second) {
     first.end = second.begin = static_cast<int>(middle - b.order.begin());
     second.end = run.end;
     for (int i = 0; i < BINS; ++i) {
-        (i < best ? first : second).box.grow(boxes[i]);
-        (i < best ? first : second).centres.grow(centres[i]);
+        (i < best ? first : second).box.grow(bins.boxes[axis][i]);
+        (i < best ? first : second).centres.grow(bins.centres[axis][i]);
     }
 }
 
@@ -217,6 +244,54 @@ bool meshBounds(const MeshRow& mesh, double huge, double lo[3], double hi[3]) {
     return bounded;
 }
 
+namespace {
+
+// The root's children: the later half of them on a second thread, into
+// nodes of its own that are then appended (their inner indices moved
+// along), when the mesh is large and a thread is to be had.
+void buildRoot(Builder& b, const Run& run) {
+    b.nodes.push_back(emptyNode());
+    Run children[4];
+    const int count = run.size() <= LEAF ? 1 : childrenOf(b, run, children);
+    if (count == 1) children[0] = run;
+    int own = count;
+    Builder second{b.mesh, b.order, b.margin, {}, 0};
+    std::thread worker;
+    if (count > 2 && run.size() > 50000) {
+        try {
+            worker = std::thread([&] {
+                second.nodes.push_back(emptyNode());  // a stand-in root, dropped below
+                for (int c = 2; c < count; ++c) placeChild(second, 0, c, children[c], 1);
+            });
+            own = 2;
+        } catch (const std::system_error&) {
+            // no thread to be had: all of them on this one
+        }
+    }
+    for (int c = 0; c < own; ++c) placeChild(b, 0, c, children[c], 1);
+    if (own == count) return;
+    worker.join();
+    const int shift = static_cast<int>(b.nodes.size()) - 1;
+    for (std::size_t i = 1; i < second.nodes.size(); ++i) {
+        MeshNode node = second.nodes[i];
+        for (int c = 0; c < 4; ++c)
+            if (node.count[c] == 0) node.first[c] += shift;
+        b.nodes.push_back(node);
+    }
+    for (int c = 2; c < count; ++c) {
+        MeshNode& root = b.nodes[0];
+        for (int k = 0; k < 3; ++k) {
+            root.lo[k][c] = second.nodes[0].lo[k][c];
+            root.hi[k][c] = second.nodes[0].hi[k][c];
+        }
+        root.count[c] = second.nodes[0].count[c];
+        root.first[c] = second.nodes[0].first[c] + (root.count[c] == 0 ? shift : 0);
+    }
+    b.depth = std::max(b.depth, second.depth);
+}
+
+}  // namespace
+
 void buildMeshSearch(MeshSearch& search, int index, double margin) {
     const MeshRow& mesh = meshes[index];
     search.mesh = index;
@@ -225,9 +300,9 @@ void buildMeshSearch(MeshSearch& search, int index, double margin) {
     if (search.scan || faces == 0) return;
     search.order.resize(faces);
     for (int f = 0; f < faces; ++f) search.order[f] = f;
-    Builder b{mesh, search.order, margin, {}, 0};
+    Builder b{mesh, search.order, margin, {}, 1};
     b.nodes.reserve(faces / 6 + 1);
-    buildNode(b, runOf(b, 0, faces), 1);
+    buildRoot(b, runOf(b, 0, faces));
     search.nodes = std::move(b.nodes);
     search.depth = b.depth;
 }
