@@ -26,12 +26,20 @@ const char* const USAGE =
     "Write the triangles of MODEL (OBJ, PLY, STL and the other formats the Open Asset\n"
     "Import Library reads) as object rows of a fotolume scene, on standard output.\n"
     "\n"
+    "By default the model is one smooth row: shared corners, each with a normal\n"
+    "(the file's own, or made from the faces around it).\n"
+    "\n"
     "  --into SCENE        write SCENE with the rows added and its object count\n"
     "                      updated, instead of the bare rows\n"
+    "  --flat              one mesh row: shared corners, flat faces\n"
+    "  --triangles         a triangle row a face (faces keep edge margins)\n"
+    "  --crease DEG        where normals are made, an edge whose faces meet at more\n"
+    "                      than DEG degrees stays sharp (default 60)\n"
     "  --fit \"X Y Z S\"     scale and move the model into the cube of edge S\n"
     "                      centred at X Y Z (its largest extent becomes S)\n"
-    "  --scale S           scale by S (without --fit; default 1)\n"
-    "  --translate \"X Y Z\" then move by X Y Z (without --fit)\n"
+    "  --scale S           scale by S (not with --fit; default 1)\n"
+    "  --translate \"X Y Z\" then move by X Y Z (not with --fit)\n"
+    "  --floor Y           last, move the model up or down to rest on height Y\n"
     "  --rotate \"X Y Z D\"  first turn by D degrees about the axis X Y Z\n"
     "  --up AXIS           the file's up axis, x, y or z (default y), turned to y\n"
     "  --pigment N         the pigment row of every triangle (default 0)\n"
@@ -40,11 +48,19 @@ const char* const USAGE =
     "  --finish N          the finish row of every triangle (default 0)\n"
     "  -h, --help          print this help;  --version  print the version\n";
 
+// Where normals are made: 60 degrees keeps the right-angled edges of a
+// machined part sharp, while the faces of a scanned or tessellated curve,
+// which meet at far smaller angles, shade as one surface.
+constexpr double DEFAULT_CREASE = 60;
+
 struct Options {
     std::string model, into;
     Placement placement;
     int pigment = 0, finish = 0;
     bool perMaterial = false;
+    Form form = Form::Smooth;
+    double crease = DEFAULT_CREASE;
+    bool scaled = false;  // --scale or --translate given
 };
 
 // Numbers separated by blanks or commas, all of them finite.
@@ -77,8 +93,10 @@ bool whole(const std::string& text, int& out) {
 // Takes the option at argv[i] with its value; "" or the complaint.
 std::string takeOption(int argc, char** argv, int& i, Options& o) {
     const std::string option = argv[i];
-    if (option == "--per-material") {
-        o.perMaterial = true;
+    if (option == "--per-material" || option == "--flat" || option == "--triangles") {
+        if (option == "--per-material") o.perMaterial = true;
+        if (option == "--flat") o.form = Form::Flat;
+        if (option == "--triangles") o.form = Form::Triangles;
         return "";
     }
     if (i + 1 >= argc) return option + " needs a value";
@@ -93,10 +111,18 @@ std::string takeOption(int argc, char** argv, int& i, Options& o) {
         p.fit = good;
         for (int k = 0; k < 3 && good; ++k) p.centre[k] = v[k];
         p.size = v[3];
-    } else if (option == "--scale")
+    } else if (option == "--scale") {
         good = numbers(value, 1, &p.scale) && p.scale != 0;
-    else if (option == "--translate")
+        o.scaled = true;
+    } else if (option == "--translate") {
         good = numbers(value, 3, p.translate);
+        o.scaled = true;
+    } else if (option == "--floor") {
+        good = numbers(value, 1, &p.floorY);
+        p.floor = good;
+    } else if (option == "--crease") {
+        good = numbers(value, 1, &o.crease) && o.crease >= 0 && o.crease <= 180;
+    }
     else if (option == "--rotate") {
         double v[4];
         good = numbers(value, 4, v) && (v[0] != 0 || v[1] != 0 || v[2] != 0);
@@ -147,19 +173,26 @@ int runImport(int argc, char** argv) {
         }
     }
     if (o.model.empty()) return usageError("no model file given");
+    if (o.placement.fit && o.scaled)
+        return usageError("--fit sets the scale and the position: not with --scale or --translate");
     Model model;
     std::string error;
-    if (!loadModel(o.model, model, error)) {
+    if (!loadModel(o.model, o.form, o.crease, model, error)) {
         std::fprintf(stderr, "fotolume-import: cannot read %s: %s\n", printable(o.model).c_str(),
                      error.c_str());
         return 1;
     }
-    place(model, o.placement);
+    if (!place(model, o.placement, error)) {
+        std::fprintf(stderr, "fotolume-import: %s: %s\n", printable(o.model).c_str(),
+                     error.c_str());
+        return 1;
+    }
     std::string out;
+    long long rows = 0;
     if (o.into.empty()) {
-        out = objectRows(model, o.pigment, o.perMaterial, o.finish);
+        out = objectRows(model, o.form, o.pigment, o.perMaterial, o.finish, rows);
     } else if (const int status =
-                   addToScene(o.into, model, o.pigment, o.perMaterial, o.finish, out);
+                   addToScene(o.into, model, o.form, o.pigment, o.perMaterial, o.finish, out);
                status != 0) {
         return status;
     }
@@ -168,8 +201,12 @@ int runImport(int argc, char** argv) {
                      "fotolume-import: %ld degenerate faces dropped (fewer than three corners, "
                      "two alike, or all on one line)\n",
                      model.dropped);
-    std::fprintf(stderr, "fotolume-import: %zu triangles from %s\n", model.triangles.size(),
-                 printable(o.model).c_str());
+    double lo[3], hi[3];
+    bounds(model, lo, hi);
+    std::fprintf(stderr, "fotolume-import: %zu faces from %s, placed from %s %s %s to %s %s %s\n",
+                 model.faces.size(), printable(o.model).c_str(), coordinate(lo[0]).c_str(),
+                 coordinate(lo[1]).c_str(), coordinate(lo[2]).c_str(), coordinate(hi[0]).c_str(),
+                 coordinate(hi[1]).c_str(), coordinate(hi[2]).c_str());
     if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
         std::fprintf(stderr, "fotolume-import: write error: %s\n", std::strerror(errno));
         return 1;

@@ -35,8 +35,8 @@ std::string pigmentRows(const Model& model) {
 
 }  // namespace
 
-int addToScene(const std::string& scene, const Model& model, int pigment, bool perMaterial,
-               int finish, std::string& out) {
+int addToScene(const std::string& scene, const Model& model, Form form, int pigment,
+               bool perMaterial, int finish, std::string& out) {
     std::ifstream in(scene, std::ios::binary);
     std::stringstream whole;
     whole << in.rdbuf();
@@ -66,14 +66,16 @@ int addToScene(const std::string& scene, const Model& model, int pigment, bool p
                      printable(scene).c_str(), finish);
         return 1;
     }
-    const long long objects = static_cast<long long>(objectCount) + model.triangles.size();
+    long long rows = 0;
+    const std::string added = objectRows(model, form, pigment, perMaterial, finish, rows);
+    const long long objects = static_cast<long long>(objectCount) + rows;
     if (objects > 2147483647LL) {
         std::fprintf(stderr, "fotolume-import: a scene holds at most 2147483647 objects\n");
         return 1;
     }
     // From the end of the text back, so that each offset still holds.
     text.insert(static_cast<std::size_t>(rowLines.objectsEnd),
-                "\n" + objectRows(model, pigment, perMaterial, finish));
+                "\n" + added);
     replaceCount(text, rowLines.objectCountAt, objects);
     if (perMaterial) {
         text.insert(static_cast<std::size_t>(rowLines.pigmentsEnd), "\n" + pigmentRows(model));

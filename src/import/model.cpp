@@ -1,5 +1,6 @@
 // Reading a model through the Open Asset Import Library: every mesh of the
-// file, its nodes' transforms applied, faces split into triangles.
+// file, its nodes' transforms applied, faces split into triangles, corners
+// shared, each face's corners checked against the corners there are.
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
@@ -15,10 +16,10 @@ namespace {
 Point toPoint(const aiVector3D& v) { return Point{v.x, v.y, v.z}; }
 
 // Whether the three corners span a triangle: no two alike, not on a line.
-bool spans(const Triangle& t) {
-    const Point& a = t.corner[0];
-    const Point& b = t.corner[1];
-    const Point& c = t.corner[2];
+bool spans(const Model& model, const Face& face) {
+    const Point& a = model.points[face.corner[0]];
+    const Point& b = model.points[face.corner[1]];
+    const Point& c = model.points[face.corner[2]];
     const double u[3] = {b.x - a.x, b.y - a.y, b.z - a.z};
     const double v[3] = {c.x - a.x, c.y - a.y, c.z - a.z};
     const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
@@ -26,13 +27,52 @@ bool spans(const Triangle& t) {
     return n[0] != 0 || n[1] != 0 || n[2] != 0;
 }
 
+// The faces of one mesh of the file, its corners after those already read.
+bool addMesh(const aiMesh& mesh, bool withNormals, Model& model, std::string& error) {
+    const std::size_t base = model.points.size();
+    if (base + mesh.mNumVertices > 2147483647u) {
+        error = "the model has more corners than a row holds";
+        return false;
+    }
+    for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
+        model.points.push_back(toPoint(mesh.mVertices[v]));
+        if (withNormals) model.normals.push_back(toPoint(mesh.mNormals[v]));
+    }
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+        const aiFace& face = mesh.mFaces[f];
+        if (face.mNumIndices != 3) {
+            ++model.dropped;
+            continue;
+        }
+        Face t;
+        t.material = static_cast<int>(mesh.mMaterialIndex);
+        for (int k = 0; k < 3; ++k) {
+            if (face.mIndices[k] >= mesh.mNumVertices) {
+                error = "face " + std::to_string(f) + " names corner " +
+                        std::to_string(face.mIndices[k]) + " of " +
+                        std::to_string(mesh.mNumVertices);
+                return false;
+            }
+            t.corner[k] = static_cast<int>(base + face.mIndices[k]);
+        }
+        if (spans(model, t))
+            model.faces.push_back(t);
+        else
+            ++model.dropped;
+    }
+    return true;
+}
+
 }  // namespace
 
-bool loadModel(const std::string& file, Model& model, std::string& error) {
+bool loadModel(const std::string& file, Form form, double creaseDegrees, Model& model,
+               std::string& error) {
     Assimp::Importer importer;
+    unsigned steps = aiProcess_Triangulate | aiProcess_PreTransformVertices |
+                     aiProcess_SortByPType | aiProcess_JoinIdenticalVertices |
+                     aiProcess_ValidateDataStructure;
     // Points and lines are no surfaces: left out by the importer, counted.
-    const aiScene* scene = importer.ReadFile(
-        file, aiProcess_Triangulate | aiProcess_PreTransformVertices | aiProcess_SortByPType);
+    const aiScene* scene = importer.ReadFile(file, steps);
     if (scene == nullptr || scene->mRootNode == nullptr ||
         (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0) {
         error = importer.GetErrorString();
@@ -44,27 +84,18 @@ bool loadModel(const std::string& file, Model& model, std::string& error) {
         scene->mMaterials[m]->Get(AI_MATKEY_COLOR_DIFFUSE, color);
         model.materialColors.push_back(Point{color.r, color.g, color.b});
     }
-    for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
-        const aiMesh* mesh = scene->mMeshes[m];
-        for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
-            const aiFace& face = mesh->mFaces[f];
-            if (face.mNumIndices != 3) {
-                ++model.dropped;
-                continue;
-            }
-            Triangle t;
-            t.material = static_cast<int>(mesh->mMaterialIndex);
-            for (int k = 0; k < 3; ++k) t.corner[k] = toPoint(mesh->mVertices[face.mIndices[k]]);
-            if (spans(t))
-                model.triangles.push_back(t);
-            else
-                ++model.dropped;
-        }
-    }
-    if (model.triangles.empty()) {
+    bool withNormals = form == Form::Smooth;
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m)
+        withNormals = withNormals && scene->mMeshes[m]->HasNormals();
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m)
+        if (!addMesh(*scene->mMeshes[m], withNormals, model, error)) return false;
+    if (model.faces.empty()) {
         error = "the file holds no faces";
         return false;
     }
+    // The library's own smooth-normal step cannot part a corner that the
+    // file shares between faces on both sides of a crease: made here.
+    if (form == Form::Smooth && !withNormals) makeNormals(model, creaseDegrees);
     return true;
 }
 

@@ -101,20 +101,20 @@ std::string tetrahedron(const std::string& format) {
 TEST(Import, EachFormatAndItsPlacement) {
     test::TempDir dir;
     const std::string cube = dir.write("cube.obj", kCube);
-    test::RunResult run = runImport("'" + cube + "'");
+    test::RunResult run = runImport("--triangles '" + cube + "'");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "fotolume-import: 12 triangles from " + cube + "\n");
+    EXPECT_EQ(run.err, "fotolume-import: 12 faces from " + cube + ", placed from -1 -1 -1 to 1 1 1\n");
     std::vector<std::string> all = corners(run.out);
     EXPECT_EQ(all.size(), 36u);  // six quads, two triangles each
     EXPECT_EQ(all.front(), "-1 -1 -1");
     EXPECT_EQ(all.back(), "1 1 1");
     // Fit into the cube of edge 4 centred at (1, 2, 3): corners at +-2.
-    run = runImport("--fit '1 2 3 4' --pigment 3 --finish 2 '" + cube + "'");
+    run = runImport("--triangles --fit '1 2 3 4' --pigment 3 --finish 2 '" + cube + "'");
     all = corners(run.out);
     EXPECT_EQ(all.front(), "-1 0 1");
     EXPECT_EQ(all.back(), "3 4 5");
     EXPECT_EQ(run.out.rfind("3 2 triangle ", 0), 0u);
-    run = runImport("--scale 0.5 --translate '0,10,0' '" + cube + "'");
+    run = runImport("--triangles --scale 0.5 --translate '0,10,0' '" + cube + "'");
     all = corners(run.out);
     EXPECT_NE(std::find(all.begin(), all.end(), "-0.5 9.5 -0.5"), all.end());
     EXPECT_NE(std::find(all.begin(), all.end(), "0.5 10.5 0.5"), all.end());
@@ -124,19 +124,19 @@ TEST(Import, EachFormatAndItsPlacement) {
         const std::string ending =
             std::string(format).find("ply") != std::string::npos ? ".ply" : ".stl";
         const std::string file = dir.write("t" + ending, tetrahedron(format));
-        run = runImport("'" + file + "'");
+        run = runImport("--triangles '" + file + "'");
         ASSERT_EQ(run.status, 0) << run.err;
         all = corners(run.out);
         ASSERT_EQ(all.size(), 12u);
         EXPECT_EQ(all[0], "0 0 0");
         EXPECT_EQ(all[11], "1 0 0");
         // A z-up file: its z axis becomes y.
-        run = runImport("--up z '" + file + "'");
+        run = runImport("--triangles --up z '" + file + "'");
         all = corners(run.out);
         EXPECT_NE(std::find(all.begin(), all.end(), "0 1 0"), all.end());
         EXPECT_NE(std::find(all.begin(), all.end(), "0 0 -1"), all.end());
         // A quarter turn about z takes x to y.
-        run = runImport("--rotate '0 0 1 90' --fit '0 0 0 1' '" + file + "'");
+        run = runImport("--triangles --rotate '0 0 1 90' --fit '0 0 0 1' '" + file + "'");
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(corners(run.out).size(), 12u);
     }
@@ -158,7 +158,7 @@ TEST(Import, BrokenFilesAndDegenerateFaces) {
     // Two faces that span nothing: said once, with their count.
     const std::string file =
         dir.write("flat.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nv 0 1 0\nf 1 2 3\nf 1 1 4\nf 1 2 4\n");
-    const test::RunResult run = runImport("'" + file + "'");
+    const test::RunResult run = runImport("--triangles '" + file + "'");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(corners(run.out).size(), 3u);
     EXPECT_NE(run.err.find("fotolume-import: 2 degenerate faces dropped"), std::string::npos)
@@ -174,8 +174,9 @@ TEST(Import, IntoASceneIsTheRowsWrittenByHand) {
     test::TempDir dir;
     const std::string cube = dir.write("cube.obj", kCube);
     const std::string example = test::sourcePath("scenes/example.txt");
-    const std::string rows = runImport("--fit '1.5 0 0 1' '" + cube + "'").out;
-    test::RunResult run = runImport("--into '" + example + "' --fit '1.5 0 0 1' '" + cube + "'");
+    const std::string rows = runImport("--triangles --fit '1.5 0 0 1' '" + cube + "'").out;
+    test::RunResult run =
+        runImport("--triangles --into '" + example + "' --fit '1.5 0 0 1' '" + cube + "'");
     ASSERT_EQ(run.status, 0) << run.err;
     // By hand: the object count 2 becomes 14 and the rows follow the last.
     std::string byHand = test::readFile(example);
@@ -200,7 +201,7 @@ TEST(Import, IntoASceneIsTheRowsWrittenByHand) {
         dir.write("two.obj",
                   "mtllib two.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\nusemtl red\nf 1 2 3\n"
                   "usemtl blue\nf 1 2 4\n");
-    run = runImport("--into '" + example + "' --per-material '" + two + "'");
+    run = runImport("--triangles --into '" + example + "' --per-material '" + two + "'");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("solid 1 0 0\nsolid 0 0 1\n"), std::string::npos) << run.out;
     EXPECT_EQ(test::runFotolume({dir.write("two.txt", run.out), "-", "8", "6"}).err, "");
@@ -210,6 +211,69 @@ TEST(Import, IntoASceneIsTheRowsWrittenByHand) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("must read without a warning"), std::string::npos) << run.err;
+}
+
+// The words of a mesh or smooth row as written.
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> all;
+    for (std::string word; in >> word;) all.push_back(word);
+    return all;
+}
+
+// By default a model is one smooth row of shared corners with normals: the
+// file's own, turned with the model and flipped by a mirror; made from the
+// faces where it has none, sharp past the crease angle. --flat and
+// --triangles give the other rows; --floor stands the model on a height.
+TEST(Import, ModelsBecomeSmoothRowsOfSharedCorners) {
+    test::TempDir dir;
+    const std::string quad = dir.write(
+        "quad.obj", "v 1 0 0\nv 2 0 0\nv 2 1 0\nv 1 1 0\nvn 0 0 3\nf 1//1 2//1 3//1 4//1\n");
+    test::RunResult run = runImport("'" + quad + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "0 0 smooth 4\n1 0 0  0 0 1\n2 0 0  0 0 1\n2 1 0  0 0 1\n1 1 0  0 0 1\n"
+                       "2\n0 1 2\n0 2 3\n");
+    // A quarter turn about z takes the corner (1, 0, 0) to (0, 1, 0); the
+    // normal along z stays; a turn about x takes it to -y.
+    run = runImport("--rotate '0 0 1 90' '" + quad + "'");
+    std::vector<std::string> w = words(run.out);
+    ASSERT_GE(w.size(), 10u);
+    EXPECT_EQ(std::abs(std::stod(w[4])) < 1e-6 && w[5] == "1" && w[6] == "0", true) << run.out;
+    EXPECT_EQ(w[9], "1");
+    run = runImport("--rotate '1 0 0 90' '" + quad + "'");
+    w = words(run.out);
+    EXPECT_EQ(w[8], "-1") << run.out;
+    // A mirror flips the normals; a floor moves the lowest point there.
+    w = words(runImport("--scale -2 '" + quad + "'").out);
+    EXPECT_EQ(w[4] + " " + w[9], "-2 -1");
+    run = runImport("--floor 2.5 '" + quad + "'");
+    EXPECT_NE(run.out.find("\n1 2.5 0  0 0 1\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("placed from 1 2.5 0 to 2 3.5 0"), std::string::npos) << run.err;
+    EXPECT_EQ(runImport("--fit '0 0 0 1' --scale 2 '" + quad + "'").status, 2);
+
+    // No normals in the file: the tetrahedron's faces meet at 109.5
+    // degrees, past the default crease, so each face keeps its own corners;
+    // --crease 180 shares them. --flat: one mesh row of the four corners.
+    const std::string tet = dir.write("t.ply", tetrahedron("ply"));
+    w = words(runImport("'" + tet + "'").out);
+    ASSERT_GE(w.size(), 4u);
+    EXPECT_EQ(w[2] + " " + w[3], "smooth 12");
+    w = words(runImport("--crease 180 '" + tet + "'").out);
+    EXPECT_EQ(w[2] + " " + w[3], "smooth 4");
+    run = runImport("--flat '" + tet + "'");
+    w = words(run.out);
+    ASSERT_EQ(w.size(), 4u + 12 + 1 + 12);
+    EXPECT_EQ(w[2] + " " + w[3] + " " + w[16], "mesh 4 4");
+    // Each form added to a scene renders without a word.
+    for (const char* form : {"", "--flat", "--triangles"}) {
+        run = runImport(std::string(form) + " --into '" + test::sourcePath("scenes/example.txt") +
+                        "' --fit '1.5 0 0 1' '" + tet + "'");
+        ASSERT_EQ(run.status, 0) << form << run.err;
+        const test::RunResult render =
+            test::runFotolume({dir.write("scene.txt", run.out), "-", "16", "12"});
+        EXPECT_EQ(render.status, 0) << form;
+        EXPECT_EQ(render.err, "") << form;
+    }
 }
 
 }  // namespace
