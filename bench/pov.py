@@ -108,6 +108,18 @@ def light(position, color, attenuation, distance):
     return text % rgb(mul(1.0 / total if total > 0 else 1.0, color)) + " }"
 
 
+def mesh2(o, body):
+    """A mesh or smooth row as POV-Ray's mesh2: the same shared vertices
+    and faces (and, for smooth, a normal a vertex, indexed as the faces)."""
+    def block(name, items, form):
+        return "%s { %d,\n%s }" % (name, len(items), ",\n".join(form(x) for x in items))
+    parts = [block("vertex_vectors", o["points"], v3)]
+    if o["normals"]:
+        parts.append(block("normal_vectors", o["normals"], v3))
+    parts.append(block("face_indices", o["faces"], lambda f: "<%d, %d, %d>" % f))
+    return "mesh2 {\n%s\n%s }" % ("\n".join(parts), body)
+
+
 def translate(text):
     t = Tokens(text)
     eye, look_at, up, fov = t.vector(), t.vector(), t.vector(), t.number()
@@ -133,6 +145,13 @@ def translate(text):
             o["a"], o["b"], o["c"] = t.vector(), t.vector(), t.vector()
         elif o["kind"] == "disc":
             o["a"], o["r"], o["b"] = t.vector(), t.number(), t.vector()
+        elif o["kind"] in ("mesh", "smooth"):
+            o["points"], o["normals"] = [], []
+            for _ in range(t.count()):
+                o["points"].append(t.vector())
+                if o["kind"] == "smooth":
+                    o["normals"].append(t.vector())
+            o["faces"] = [(t.count(), t.count(), t.count()) for _ in range(t.count())]
         objects.append(o)
 
     # The camera basis as fotolume builds it; POV-Ray's up and right are
@@ -157,7 +176,7 @@ def translate(text):
         distance = math.sqrt(dot(sub(position, look_at), sub(position, look_at))) or reference
         out.append(light(position, color, attenuation, max(distance, 1e-6)))
     for o in objects:
-        if o["kind"] not in ("sphere", "triangle", "disc"):
+        if o["kind"] not in ("sphere", "triangle", "disc", "mesh", "smooth"):
             continue
         ambient, diffuse, specular, shininess, reflection, transmission, ior = finishes[o["finish"]]
         finish = "finish { ambient %.10g diffuse %.10g" % (ambient, diffuse)
@@ -177,6 +196,8 @@ def translate(text):
             out.append("sphere { %s, %.10g %s }" % (v3(o["a"]), abs(o["r"]), body))
         elif o["kind"] == "triangle":
             out.append("triangle { %s, %s, %s %s }" % (v3(o["a"]), v3(o["b"]), v3(o["c"]), body))
+        elif o["kind"] in ("mesh", "smooth"):
+            out.append(mesh2(o, body))
         else:
             out.append("disc { %s, %s, %.10g %s }" % (v3(o["a"]), v3(o["b"]), o["r"], body))
     return "\n".join(out) + "\n"

@@ -2,7 +2,8 @@
 """Time fotolume on one thread and on all, against POV-Ray 3.7 likewise.
 
 Usage: bench/run.py [--runs N] [--sizes 640x480,1920x1080] [--fotolume PATH]
-                    [--baseline PATH] [--mesh N] [--memory WxH | --no-memory]
+                    [--baseline PATH] [--meshes N,N] [--mesh-runs N]
+                    [--memory WxH | --no-memory]
                     [SCENE ...]
 
 For each scene (default: bench/scenes/*.txt) and size, reports the median
@@ -18,10 +19,11 @@ thread (from --stats). With --baseline, a build of an earlier version, it
 then times both builds on one thread in pairs, prints each scene's CPU
 ratio (the median of the pairs' ratios; below 1: faster now) and their
 geometric mean, and checks that the two images are the same bytes. Then a
-bumpy sphere of about a million triangles (--mesh N; 0 leaves it out) is
-read, built and rendered on all threads at each size: wall and CPU seconds,
-peak memory and its bytes a triangle. It ends with the peak resident memory
-of one large render written to /dev/null.
+bumpy sphere of about one and ten million faces (--meshes; 0 leaves them
+out), as one smooth row, one mesh row and (at a million) triangle rows, is
+read, built and rendered on all threads at 1920x1080 by both renderers:
+wall and CPU seconds, peak memory and its bytes a face. It ends with the
+peak resident memory of one large render written to /dev/null.
 """
 import argparse
 import glob
@@ -118,28 +120,53 @@ def with_peak(command):
     return wall, cpu, peak, ""
 
 
-def large_mesh(args, threads):
-    """A bumpy sphere of about --mesh triangles (bench/bumpy.py), read, built
-    and rendered whole on all threads: wall time, peak memory and bytes a
-    triangle, the medians of --runs runs, and one thread's rays a second."""
-    with tempfile.TemporaryDirectory() as tmp:
-        scene = os.path.join(tmp, "bumpy.txt")
-        made = subprocess.run([sys.executable, os.path.join(ROOT, "bench", "bumpy.py"),
-                               str(args.mesh), scene], capture_output=True, text=True, check=True)
-        triangles = int(made.stderr.split()[-2])  # "PATH: N triangles"
-        print("\nbumpy sphere of %d triangles (%.0f MB of text) on %d threads; median of %d runs"
-              % (triangles, os.path.getsize(scene) / 1e6, threads, args.runs))
-        print("%-9s %8s %8s %10s %12s %7s" % ("size", "wall", "CPU", "peak MiB", "bytes/tri",
-                                              "Mray/s"))
-        for size in args.sizes.split(","):
-            width, height = size.split("x")
-            runs = [with_peak([args.fotolume, scene, "/dev/null", width, height])
-                    for _ in range(args.runs)]
-            wall, cpu, peak = (statistics.median(r[i] for r in runs) for i in range(3))
-            print("%-9s %8.3f %8.3f %10.1f %12.0f %7.2f%s" % (
-                size, wall, cpu, peak, peak * 1048576 / triangles,
-                rays_per_second(args.fotolume, scene, int(width), int(height)), runs[0][3]),
-                flush=True)
+def pov_command(povray, pov, width, height, threads, tmp):
+    return [povray, "+I" + pov, "+O" + os.path.join(tmp, "pov.png"), "+W%d" % width,
+            "+H%d" % height, "-A", "-D", "+Q9", "-V", "+WT%d" % threads]
+
+
+def large_mesh(args, threads, povray):
+    """The bumpy sphere of bench/bumpy.py at each of --meshes face counts, in
+    each form (triangle rows up to a million faces only: past that their text
+    passes the scene limit), read, built and rendered whole at 1920x1080 on
+    all threads: wall, CPU, peak memory and bytes a face, the medians of
+    --mesh-runs runs; and POV-Ray on the same faces (mesh2 for the mesh forms)
+    where it is installed, with fotolume's wall as a share of POV-Ray's."""
+    width, height = 1920, 1080
+    print("\nbumpy sphere at %dx%d on %d threads; median of %d runs" % (
+        width, height, threads, args.mesh_runs))
+    print("%-9s %-10s %8s %8s %9s %9s %7s" % ("faces", "form", "wall", "CPU", "peak MiB",
+                                              "bytes/face", "Mray/s") +
+          (" | %8s %8s %9s %9s %8s" % ("POV wall", "POV CPU", "POV MiB", "POV B/face",
+                                        "wall/POV") if povray else ""))
+    for count in (int(n) for n in args.meshes.split(",") if int(n) > 0):
+        for form in ("smooth", "mesh", "triangles"):
+            if form == "triangles" and count > 1000000:
+                continue
+            with tempfile.TemporaryDirectory() as tmp:
+                scene = os.path.join(tmp, "bumpy.txt")
+                made = subprocess.run([sys.executable, os.path.join(ROOT, "bench", "bumpy.py"),
+                                       str(count), scene, "--form", form],
+                                      capture_output=True, text=True, check=True)
+                faces = int(made.stderr.split()[-3])  # "PATH: N faces (FORM)"
+                runs = [with_peak([args.fotolume, scene, os.path.join(tmp, "out.png"),
+                                   str(width), str(height)]) for _ in range(args.mesh_runs)]
+                wall, cpu, peak = (statistics.median(r[i] for r in runs) for i in range(3))
+                row = "%-9d %-10s %8.2f %8.2f %9.1f %9.0f %7.2f" % (
+                    faces, form, wall, cpu, peak, peak * 1048576 / faces,
+                    rays_per_second(args.fotolume, scene, 640, 480))
+                if povray:
+                    pov = os.path.join(tmp, "bumpy.pov")
+                    subprocess.run([sys.executable, os.path.join(ROOT, "bench", "pov.py"),
+                                    scene, pov], check=True)
+                    os.remove(scene)  # room for POV-Ray's own copy
+                    theirs = [with_peak(pov_command(povray, pov, width, height, threads, tmp))
+                              for _ in range(args.mesh_runs)]
+                    pwall, pcpu, ppeak = (statistics.median(r[i] for r in theirs)
+                                          for i in range(3))
+                    row += " | %8.2f %8.2f %9.1f %9.0f %8.2f" % (
+                        pwall, pcpu, ppeak, ppeak * 1048576 / faces, wall / pwall)
+                print(row + runs[0][3], flush=True)
 
 
 def golden(scene, width, height):
@@ -162,8 +189,9 @@ def main():
     parser.add_argument("--memory", default="20000x20000",
                         help="size of the render whose peak memory is reported")
     parser.add_argument("--no-memory", action="store_true")
-    parser.add_argument("--mesh", type=int, default=1000000,
-                        help="about how many triangles the large mesh has (0: none)")
+    parser.add_argument("--meshes", default="1000000,10000000",
+                        help="about how many faces the large meshes have (0: none)")
+    parser.add_argument("--mesh-runs", type=int, default=3)
     parser.add_argument("--baseline", help="an earlier build to compare one thread against")
     args = parser.parse_args()
     scenes = args.scenes or sorted(glob.glob(os.path.join(ROOT, "bench", "scenes", "*.txt")))
@@ -216,8 +244,8 @@ def main():
     if not povray:
         print("note: povray is not installed, so its columns are left out "
               "(Debian: apt-get install povray)")
-    if args.mesh > 0:
-        large_mesh(args, threads)
+    if args.meshes != "0":
+        large_mesh(args, threads, povray)
     if not args.no_memory:
         width, height = (int(v) for v in args.memory.split("x"))
         scene = os.path.join(ROOT, "scenes", "example.txt")
