@@ -256,6 +256,10 @@ void buildRoot(Builder& b, const Run& run) {
     if (count == 1) children[0] = run;
     int own = count;
     Builder second{b.mesh, b.order, b.margin, {}, 0};
+    // Room made at once (a node holds at least two faces' worth, so a
+    // sixth of the faces' count is more than the nodes need): growing
+    // would copy the nodes and hold both copies at once.
+    second.nodes.reserve(b.order.size() / 12 + 1);
     std::thread worker;
     if (count > 2 && run.size() > 50000) {
         try {

@@ -141,6 +141,13 @@ std::string takeOption(int argc, char** argv, int& i, Options& o) {
     return good ? "" : "bad value for " + option + ": '" + value + "'";
 }
 
+// The file's name without its folders, printable, for the comment above
+// the rows it becomes (a line end in it would end the comment).
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return printable(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
 int usageError(const std::string& problem) {
     std::fprintf(stderr,
                  "fotolume-import: %s\nTry 'fotolume-import --help' for more "
@@ -192,7 +199,8 @@ int runImport(int argc, char** argv) {
     if (o.into.empty()) {
         out = objectRows(model, o.form, o.pigment, o.perMaterial, o.finish, rows);
     } else if (const int status =
-                   addToScene(o.into, model, o.form, o.pigment, o.perMaterial, o.finish, out);
+                   addToScene(o.into, baseName(o.model), model, o.form, o.pigment, o.perMaterial,
+                              o.finish, out);
                status != 0) {
         return status;
     }

@@ -77,12 +77,13 @@ std::string objectRows(const Model& model, Form form, int pigment, bool perMater
                        long long& rows);
 
 // The text of the scene file `scene` with the model's rows added after its
+// objects, under a comment line that names `label` and the face count, and
 // objects and its object count raised (with `perMaterial`, a solid pigment
 // of each material's colour added after its pigments too, and the rows
 // pointing at them). The scene must read without a warning; otherwise
 // says why on standard error and returns 1.
-int addToScene(const std::string& scene, const Model& model, Form form, int pigment,
-               bool perMaterial, int finish, std::string& out);
+int addToScene(const std::string& scene, const std::string& label, const Model& model, Form form,
+               int pigment, bool perMaterial, int finish, std::string& out);
 
 // The whole command: returns the exit status.
 int runImport(int argc, char** argv);

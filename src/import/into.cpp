@@ -22,7 +22,7 @@ void replaceCount(std::string& text, long at, long long count) {
     std::size_t start = static_cast<std::size_t>(at);
     while (start < text.size() && blank(text[start])) ++start;
     std::size_t end = start;
-    while (end < text.size() && !blank(text[end])) ++end;
+    while (end < text.size() && !blank(text[end]) && text[end] != '#') ++end;
     text.replace(start, end - start, std::to_string(count));
 }
 
@@ -35,8 +35,8 @@ std::string pigmentRows(const Model& model) {
 
 }  // namespace
 
-int addToScene(const std::string& scene, const Model& model, Form form, int pigment,
-               bool perMaterial, int finish, std::string& out) {
+int addToScene(const std::string& scene, const std::string& label, const Model& model, Form form,
+               int pigment, bool perMaterial, int finish, std::string& out) {
     std::ifstream in(scene, std::ios::binary);
     std::stringstream whole;
     whole << in.rdbuf();
@@ -75,7 +75,8 @@ int addToScene(const std::string& scene, const Model& model, Form form, int pigm
     }
     // From the end of the text back, so that each offset still holds.
     text.insert(static_cast<std::size_t>(rowLines.objectsEnd),
-                "\n" + added);
+                "\n# " + label + ": " + std::to_string(model.faces.size()) +
+                    " faces (fotolume-import " FOTOLUME_VERSION ")\n" + added);
     replaceCount(text, rowLines.objectCountAt, objects);
     if (perMaterial) {
         text.insert(static_cast<std::size_t>(rowLines.pigmentsEnd), "\n" + pigmentRows(model));

@@ -41,13 +41,13 @@ int SceneReader::lineNumbers(long at) const {
     if (at >= text_.size() || !startsLine(at)) return 0;
     int numbers = 0;
     long i = at;
-    while (i < text_.size() && text_[i] != '\n' && text_[i] != '\r') {
+    while (i < text_.size() && text_[i] != '\n' && text_[i] != '\r' && text_[i] != COMMENT) {
         if (isBlank(text_[i])) {
             ++i;
             continue;
         }
         long end = i;
-        while (end < text_.size() && !isBlank(text_[end])) ++end;
+        while (end < text_.size() && !endsToken(text_[end])) ++end;
         const std::string token = text_.substr(i, end - i);
         char* stop = nullptr;
         std::strtod(token.c_str(), &stop);

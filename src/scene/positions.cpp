@@ -97,7 +97,7 @@ SceneReader::Position SceneReader::locate(long before) {
     where.column = column_;
     long end = at;
     const long longest = static_cast<long>(MAX_QUOTED);
-    while (end < size && end - at <= longest && !isBlank(text_[end])) ++end;
+    while (end < size && end - at <= longest && !endsToken(text_[end])) ++end;
     const bool truncated = end - at > longest;
     const std::string raw = text_.substr(at, truncated ? MAX_QUOTED : end - at);
     where.token = raw.empty() ? std::string("the end of the file") : quote(raw, truncated);

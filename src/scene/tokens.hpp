@@ -20,6 +20,12 @@ inline bool isBlank(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// A comment runs from # to the end of its line and reads as white space,
+// so # also ends the token before it, as a blank would.
+constexpr char COMMENT = '#';
+inline bool endsToken(int c) { return isBlank(c) || c == COMMENT; }
+inline bool endsLineHere(int c) { return c == '\n' || c == '\r'; }
+
 // What a value is, for a diagnostic only: "radius" of "object" 4 ("sphere").
 struct Field {
     const char* name;

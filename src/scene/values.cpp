@@ -23,8 +23,15 @@ long SceneReader::firstNonBlank(long at) const {
         } else {
             Blanks run{at, at, -1};
             const long size = text_.size();
-            for (; run.to >= 0 && run.to < size && isBlank(text_[run.to]); ++run.to)
-                if (text_[run.to] == '\n' || text_[run.to] == '\r') run.lastEnd = run.to;
+            for (; run.to >= 0 && run.to < size; ++run.to) {
+                const char c = text_[run.to];
+                if (c == COMMENT) {  // to its line's end, which the loop then takes
+                    while (run.to + 1 < size && !endsLineHere(text_[run.to + 1])) ++run.to;
+                    continue;
+                }
+                if (!isBlank(c)) break;
+                if (endsLineHere(c)) run.lastEnd = run.to;
+            }
             blanks_ = run;
             if (run.to - run.from > SceneText::PAGE) longBlanks_[run.from] = run;
         }
@@ -59,7 +66,7 @@ long SceneReader::plainNumberEnd(long at, bool real) const {
         for (; i < size && isDigit(text_[i]); ++i) ++exponent;
         if (exponent == 0) return -1;
     }
-    return i == size || isBlank(text_[i]) ? i : -1;
+    return i == size || endsToken(text_[i]) ? i : -1;
 }
 
 // A plain number read straight from the text: true with the value, the
@@ -157,7 +164,7 @@ long SceneReader::word(char (&kind)[KIND_SIZE], const Field& field) {
         return -1;
     }
     long size = 0;
-    for (; pos_ < end && !isBlank(text_[pos_]); ++pos_, ++size)
+    for (; pos_ < end && !endsToken(text_[pos_]); ++pos_, ++size)
         if (size < KIND_SIZE - 1) kind[size] = text_[pos_];
     kind[size < KIND_SIZE - 1 ? size : KIND_SIZE - 1] = '\0';
     lastWordStart_ = before;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -383,6 +384,61 @@ TEST(SceneReader, MeshRowsAreReadWholeOrRefusedWhereTheyBreak) {
     EXPECT_EQ(printed, "scene:7:1: warning: object 1 (mesh): 3 of its 3 faces can never be hit "
                        "(two corners are the same point or all three lie on one line)\n"
                        "scene: note: read 1 light, 1 pigment, 1 finish and 2 objects\n");
+}
+
+// A # starts a comment to the end of its line, which reads as white space
+// wherever white space may stand, and ends a number or type word glued to
+// it: every placement reads the tables and renders the bytes of the scene
+// without comments, and diagnostics count the file's lines as written.
+TEST(SceneReader, CommentsReadAsWhiteSpace) {
+    const std::string plain = kWorkedExample;
+    auto edit = [&](const std::string& from, const std::string& to) {
+        std::string scene = plain;
+        scene.replace(scene.find(from), from.size(), to);
+        return scene;
+    };
+    std::string crlf;
+    for (char c : edit("45\n", "45 # degrees\n")) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const struct {
+        const char* name;
+        std::string text;
+    } rows[] = {
+        {"a line of its own first", "# the worked example\n" + plain},
+        {"after a value", edit("45\n", "45 # the field of view\n")},
+        {"between two values", edit("0 1 6\n", "0 1 # up\n 6\n")},
+        {"glued to a number", edit("0 0 sphere 0 0 0 1", "0 0 sphere 0 0 0 1#radius")},
+        {"glued to a type word", edit("solid 1 0 0", "solid#red\n1 0 0")},
+        {"a # inside a comment", edit("2\nsolid", "2 ## two # pigments\nsolid")},
+        {"the last line, no line end", plain + "# end"},
+        {"with CRLF line ends", crlf},
+    };
+    const std::string expected = test::pixels(test::TempDir().write("plain.txt", plain), 8, 6);
+    test::TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        bool accepted = false;
+        EXPECT_EQ(loadScene(row.text, 4, 3, &accepted), "");
+        EXPECT_TRUE(accepted);
+        expectWorkedExample();
+        EXPECT_TRUE(test::pixels(dir.write("scene.txt", row.text), 8, 6) == expected);
+    }
+    // Every bundled scene with a comment line first and after every line
+    // renders to its own bytes.
+    for (const char* name : {"axes", "example", "finishes", "glass", "mesh", "mirrors",
+                             "showcase", "smooth"}) {
+        SCOPED_TRACE(name);
+        const std::string path = test::sourcePath(std::string("scenes/") + name + ".txt");
+        std::string commented = "# " + std::string(name) + "\n";
+        std::istringstream lines(test::readFile(path));
+        for (std::string line; std::getline(lines, line);) commented += line + " # a note\n";
+        EXPECT_TRUE(test::pixels(dir.write("commented.txt", commented), 16, 12) ==
+                    test::pixels(path, 16, 12));
+    }
+    // Positions count the comment lines: the sphere row is now line 15.
+    const std::string printed =
+        loadScene(edit("0 0 sphere 0 0 0 1", "# the sphere\n0 0 sphere 0 0 0 x"), 4, 3);
+    EXPECT_EQ(printed.rfind("scene:15:18: warning: expected a real number for the radius", 0), 0u)
+        << printed;
 }
 
 }  // namespace
