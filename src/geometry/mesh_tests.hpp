@@ -99,13 +99,11 @@ inline void meshNormal(const MeshRow& mesh, int f, const FaceHit& hit, const dou
     if (!mesh.smooth) return;
     const int* corner = mesh.faces.data() + 3 * static_cast<std::size_t>(f);
     const double weight[3] = {hit.u / hit.det, hit.v / hit.det, hit.w / hit.det};
+    const double* na = mesh.normals.data() + 3 * static_cast<std::size_t>(corner[0]);
+    const double* nb = mesh.normals.data() + 3 * static_cast<std::size_t>(corner[1]);
+    const double* nc = mesh.normals.data() + 3 * static_cast<std::size_t>(corner[2]);
     double sum[3];
-    for (int k = 0; k < 3; ++k) {
-        const double* na = mesh.normals.data() + 3 * static_cast<std::size_t>(corner[0]);
-        const double* nb = mesh.normals.data() + 3 * static_cast<std::size_t>(corner[1]);
-        const double* nc = mesh.normals.data() + 3 * static_cast<std::size_t>(corner[2]);
-        sum[k] = (weight[0] * na[k] + weight[1] * nb[k]) + weight[2] * nc[k];
-    }
+    for (int k = 0; k < 3; ++k) sum[k] = (weight[0] * na[k] + weight[1] * nb[k]) + weight[2] * nc[k];
     const double len = std::sqrt(((0.0 + sum[0] * sum[0]) + sum[1] * sum[1]) + sum[2] * sum[2]);
     if (len == 0 || !std::isfinite(len)) return;
     const double r = 1.0 / len;

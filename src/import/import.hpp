@@ -39,6 +39,10 @@ enum class Form { Smooth, Flat, Triangles };
 bool loadModel(const std::string& file, Form form, double creaseDegrees, Model& model,
                std::string& error);
 
+// The face's normal, as long as twice its area (zero for a face that spans
+// nothing).
+Point faceNormal(const Model& model, const Face& face);
+
 // Normals for every face's corners (see normals.cpp): corners parted where
 // faces meet at more than `creaseDegrees`.
 void makeNormals(Model& model, double creaseDegrees);

@@ -17,14 +17,8 @@ Point toPoint(const aiVector3D& v) { return Point{v.x, v.y, v.z}; }
 
 // Whether the three corners span a triangle: no two alike, not on a line.
 bool spans(const Model& model, const Face& face) {
-    const Point& a = model.points[face.corner[0]];
-    const Point& b = model.points[face.corner[1]];
-    const Point& c = model.points[face.corner[2]];
-    const double u[3] = {b.x - a.x, b.y - a.y, b.z - a.z};
-    const double v[3] = {c.x - a.x, c.y - a.y, c.z - a.z};
-    const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
-                         u[0] * v[1] - u[1] * v[0]};
-    return n[0] != 0 || n[1] != 0 || n[2] != 0;
+    const Point n = faceNormal(model, face);
+    return n.x != 0 || n.y != 0 || n.z != 0;
 }
 
 // The faces of one mesh of the file, its corners after those already read.

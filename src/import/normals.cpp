@@ -12,8 +12,6 @@
 
 namespace fotolume::import {
 
-namespace {
-
 Point faceNormal(const Model& model, const Face& f) {
     const Point& a = model.points[f.corner[0]];
     const Point& b = model.points[f.corner[1]];
@@ -22,6 +20,8 @@ Point faceNormal(const Model& model, const Face& f) {
     const double v[3] = {c.x - a.x, c.y - a.y, c.z - a.z};
     return Point{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
 }
+
+namespace {
 
 double cosine(const Point& a, const Point& b) {
     const double la = std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);

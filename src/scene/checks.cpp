@@ -165,24 +165,24 @@ void checkLights(SceneReader& reader, const std::vector<long>& starts) {
 }
 
 void checkMeshes(SceneReader& reader, const std::vector<long>& starts) {
-    for (MeshRow& mesh : meshes) {
-        mesh.degenerate = 0;
+    for (const MeshRow& mesh : meshes) {
+        int degenerate = 0;
         for (std::size_t f = 0; f < mesh.faces.size(); f += 3) {
             const double* a = mesh.point(mesh.faces[f]);
             const double* b = mesh.point(mesh.faces[f + 1]);
             const double* c = mesh.point(mesh.faces[f + 2]);
             const double e1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
             const double e2[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-            mesh.degenerate += e1[1] * e2[2] - e1[2] * e2[1] == 0.0 &&
+            degenerate += e1[1] * e2[2] - e1[2] * e2[1] == 0.0 &&
                                e1[2] * e2[0] - e1[0] * e2[2] == 0.0 &&
                                e1[0] * e2[1] - e1[1] * e2[0] == 0.0;
         }
         const std::size_t row = static_cast<std::size_t>(mesh.row);
-        if (mesh.degenerate > 0 && row < starts.size() && !reader.wentWrong())
+        if (degenerate > 0 && row < starts.size() && !reader.wentWrong())
             reader.warn(starts[row],
                         "object %d (%s): %d of its %lld faces can never be hit (two corners "
                         "are the same point or all three lie on one line)",
-                        mesh.row, objectKind[row].text, mesh.degenerate, mesh.faceCount());
+                        mesh.row, objectKind[row].text, degenerate, mesh.faceCount());
     }
 }
 

@@ -108,7 +108,6 @@ struct MeshRow {
     std::vector<double> points;   // x y z of each vertex
     std::vector<double> normals;  // smooth: nx ny nz of each vertex (any nonzero length)
     std::vector<int> faces;       // a b c of each face, 0-based vertex numbers
-    int degenerate = 0;           // faces with two corners alike or three on a line
     bool smooth = false;          // the row's normals are interpolated
 
     long long vertexCount() const { return static_cast<long long>(points.size() / 3); }
