@@ -133,7 +133,7 @@ int checkScene(const char* sceneName, bool dump) {
     imageWidth = 1;
     imageHeight = 1;
     int warnings = 0;
-    const ReadStatus status = readScene(sceneName, stderr, &warnings, dump ? stdout : nullptr);
+    const ReadStatus status = readScene(sceneName, stderr, &warnings, dump ? stdout : nullptr, true);
     const int text = dump ? finishText() : EXIT_OK;
     if (status != ReadStatus::Ok || text != EXIT_OK) return EXIT_FAILURE_INPUT;
     return warnings > 0 ? EXIT_FAILURE_INPUT : EXIT_OK;

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "scene/tokens.hpp"
 
 namespace fotolume {
-
 
 std::string printable(const std::string& raw) {
     std::string text;
@@ -125,6 +125,7 @@ std::string SceneReader::layoutHint() {
 
 void SceneReader::report(long before, const char* level, const char* format, va_list args) {
     const Position where = locate(before);
+    if (where.line > 0) reportedLines_.insert(where.line);
     if (where.line > 0)
         std::fprintf(diagnostics_, "%s:%ld:%ld: %s: ", name_.c_str(), where.line, where.column,
                      level);
@@ -138,9 +139,44 @@ void SceneReader::report(long before, const char* level, const char* format, va_
     }
 }
 
+// Every later finding is less certain than the first mistake: said as
+// found after it, and within the same limit as warnings.
+void SceneReader::sayLaterMistakes() {
+    if (!lookFurther_ || reportedLines_.empty()) return;
+    // After the first value that went wrong, or else the first line said.
+    const long after =
+        failedOnce_ && failureAt_ >= 0 ? locate(failureAt_).line : *reportedLines_.begin();
+    long at = 0;
+    const std::function<bool(std::string&)> next = [&](std::string& line) {
+        if (at >= text_.size()) return false;
+        line.clear();
+        while (at < text_.size() && !endsLineHere(text_[at])) line += text_[at++];
+        if (at < text_.size() && text_[at] == '\r' && at + 1 < text_.size() &&
+            text_[at + 1] == '\n')
+            ++at;
+        ++at;
+        return true;
+    };
+    std::vector<LaterFinding> found = laterMistakes(next, after);
+    found.erase(
+        std::remove_if(found.begin(), found.end(),
+                       [this](const LaterFinding& f) { return reportedLines_.count(f.line); }),
+        found.end());
+    for (std::size_t i = 0; i < found.size() && i < MAX_WARNINGS; ++i)
+        std::fprintf(diagnostics_,
+                     "%s:%ld:%ld: warning: after the first mistake (less certain): %s\n",
+                     name_.c_str(), found[i].line, found[i].column, found[i].text.c_str());
+    if (found.size() > MAX_WARNINGS)
+        std::fprintf(diagnostics_, "%s: note: %zu more found after the first mistake not shown\n",
+                     name_.c_str(), found.size() - MAX_WARNINGS);
+}
+
 void SceneReader::finish(bool refused) {
     flushStuck(false);
-    if (refused) return;
+    if (refused) {
+        sayLaterMistakes();
+        return;
+    }
     recordLines();
     int shown = 0;
     for (int i = 0; i < objectCount && i < static_cast<int>(objectType.size()); ++i)
@@ -158,6 +194,7 @@ void SceneReader::finish(bool refused) {
         std::fprintf(diagnostics_, "%s: note: %d more notes not shown\n", name_.c_str(),
                      notesDropped_);
     sayUnread();
+    sayLaterMistakes();
     if (warnings_ > 0) {
         // After a failure, the rows read as written; "(of N)" where the
         // count asked for more.
@@ -188,8 +225,7 @@ void SceneReader::sayUnread() {
     if (!failedOnce_ || failureAt_ < 0) return;
     const long failed = locate(failureAt_).line;
     long next = firstNonBlank(failureAt_);
-    while (next < text_.size() && text_[next] != '\n' && text_[next] != '\r')
-        ++next;
+    while (next < text_.size() && text_[next] != '\n' && text_[next] != '\r') ++next;
     if (!moreText(next)) return;
     const long first = locate(firstNonBlank(next)).line;
     long end = text_.size();

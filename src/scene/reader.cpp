@@ -90,8 +90,9 @@ bool loadText(std::FILE* in, const char* fileName, std::FILE* diagnostics, std::
 }
 
 ReadStatus readWith(SceneReader&& reader, const char* fileName, std::FILE* diagnostics,
-                    int* warnings, std::FILE* dump) {
+                    int* warnings, std::FILE* dump, bool everyMistake) {
     if (dump != nullptr) reader.recordEveryRow();
+    if (everyMistake) reader.lookPastTheFirstMistake();
     const ReadStatus status = readContent(reader, fileName, diagnostics);
     sceneChanged();
     reader.finish(status != ReadStatus::Ok);
@@ -107,7 +108,8 @@ std::string cannotOpenMessage(const char* fileName) {
            " , verifique o nome e tente novamente. \n";
 }
 
-ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings, std::FILE* dump) {
+ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings, std::FILE* dump,
+                     bool everyMistake) {
     rowLines = RowLines{};
     std::error_code ignored;
     std::FILE* in = nullptr;
@@ -142,9 +144,9 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings
     }
     const ReadStatus status =
         paged ? readWith(SceneReader(in, static_cast<long>(about.st_size), fileName, diagnostics),
-                         fileName, diagnostics, warnings, dump)
+                         fileName, diagnostics, warnings, dump, everyMistake)
               : readWith(SceneReader(std::move(text), fileName, diagnostics), fileName,
-                         diagnostics, warnings, dump);
+                         diagnostics, warnings, dump, everyMistake);
     std::fclose(in);
     return status;
 }

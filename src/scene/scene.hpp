@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -188,9 +189,23 @@ enum class ReadStatus {
 // `warnings`, when given, receives how many warnings there were.
 // With `dump`, every row as read is printed there after reading (even a
 // refused scene's, as far as it was read): its line and column, its table
-// and row number, and its values as understood.
+// and row number, and its values as understood. With `everyMistake`, a
+// scene that went wrong is looked at again past its first mistake
+// (laterMistakes), for --check.
 ReadStatus readScene(const char* fileName, std::FILE* diagnostics = stderr, int* warnings = nullptr,
-                     std::FILE* dump = nullptr);
+                     std::FILE* dump = nullptr, bool everyMistake = false);
+
+// What the second look of --check finds after the first mistake: rows,
+// read line by line (as scenes are written), that do not fit their
+// section. `nextLine` gives each line of the file without its end; only
+// what lies after line `afterLine` is said.
+struct LaterFinding {
+    long line, column;
+    std::string text;
+};
+std::vector<LaterFinding> laterMistakes(const std::function<bool(std::string&)>& nextLine,
+                                        long afterLine);
+std::vector<LaterFinding> laterMistakes(const std::string& text, long afterLine);
 
 enum class CameraStatus { Ok, EyeAtLookAt, UpAlongView, BadFieldOfView, NotFinite };
 

@@ -240,7 +240,7 @@ bool readObjects(SceneReader& reader) {
         const bool found =
             readTypeWord(reader, objectKind[i], objectType[i], objectTypeOf, "object", i);
         if (found && objectType[i] == ObjectType::Unknown)
-            reader.unknownWord("object", i, "sphere, triangle or disc");
+            reader.unknownWord("object", i, "sphere, triangle, disc, mesh or smooth");
         if (objectType[i] == ObjectType::Mesh || objectType[i] == ObjectType::Smooth) {
             if (!readMeshValues(reader, i)) return false;
             reader.endPackedRow("object", i);

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,9 @@ public:
         long line, column;
     };
     void recordEveryRow() { recordAll_ = true; }
+    // After the first mistake, read the file again line by line and say
+    // every row that does not fit its section (for --check).
+    void lookPastTheFirstMistake() { lookFurther_ = true; }
     std::vector<RowAt> everyRow();
 
     // Whether a value failed to convert, a type word was unknown or the
@@ -170,6 +174,7 @@ private:
     bool endsLine(long at) const;
     std::string layoutHint();
     void recordLines();
+    void sayLaterMistakes();
 
     SceneText text_;
     // The text as a stream, for the conversions of the C library; plain
@@ -222,6 +227,8 @@ private:
     long failureAt_ = -1;  // where reading first went wrong
     bool countWarned_ = false;
     bool recordAll_ = false;
+    bool lookFurther_ = false;
+    std::set<long> reportedLines_;  // the lines diagnostics were given at
     std::vector<Row> allRows_;
     std::string hint_;  // printed after the next diagnostic
     int notes_ = 0;

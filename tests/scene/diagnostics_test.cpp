@@ -6,7 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "scene/scene.hpp"
 #include "support/support.hpp"
@@ -89,8 +92,8 @@ TEST(SceneReader, BrokenScenesLeadToTheCause) {
          "scene:14:18: warning: expected a real number for the radius of object 0 (sphere), "
          "found 'x'; reading stuck on this token until a type word took it, so it and the 2 "
          "values after it were not read and keep their start value, 0\n"
-         "scene:14:18: warning: unknown object type 'x' for object 1 (expected sphere, triangle "
-         "or disc); no values are read for this row\n"
+         "scene:14:18: warning: unknown object type 'x' for object 1 (expected sphere, triangle, "
+         "disc, mesh or smooth); no values are read for this row\n"
          "scene: note: line 15 was not read as the row it holds; 0 objects of the 2 the count "
          "asks for were read before line 14\n"
          "scene: note: read 2 lights, 2 pigments, 1 finish and 0 objects (of 2)\n"},
@@ -268,6 +271,158 @@ TEST(SceneReader, DumpShowsEveryRowAsRead) {
     // Without --check it only says it does nothing.
     const test::RunResult render = test::runFotolume({"--dump", scene, "-", "4", "3"});
     EXPECT_NE(render.err.find("--dump has no effect without --check"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fotolume
+
+namespace fotolume {
+namespace {
+
+// "LINE:COLUMN: text" for each finding of the second look.
+std::vector<std::string> laterOf(const std::string& text, long after) {
+    std::vector<std::string> said;
+    for (const LaterFinding& f : laterMistakes(text, after))
+        said.push_back(std::to_string(f.line) + ":" + std::to_string(f.column) + ": " + f.text);
+    return said;
+}
+
+// A scene of random tables, one row a line, with comments and a mesh row
+// over several lines: every row fits, so the second look finds nothing.
+std::string randomScene(unsigned seed) {
+    std::mt19937 rng(seed);
+    auto n = [&](int most) {
+        return std::to_string(std::uniform_int_distribution<>(0, most)(rng));
+    };
+    auto values = [&](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) text += (i ? " " : "") + n(9) + "." + n(99);
+        return text;
+    };
+    std::string s = values(3) + "\n" + values(3) + "  # look-at\n0 1 0\n45\n";
+    const int lights = 1 + seed % 4, pigments = 1 + seed % 3, objects = 1 + seed % 6;
+    s += std::to_string(lights) + "\n";
+    for (int i = 0; i < lights; ++i) s += values(9) + (i % 2 ? "#light\n" : "\n");
+    static const char* const pigment[] = {"solid", "checker", "gradient"};
+    static const int pigmentWidth[] = {3, 7, 12};
+    s += std::to_string(pigments) + "\n";
+    for (int i = 0; i < pigments; ++i)
+        s += pigment[i % 3] + (" " + values(pigmentWidth[i % 3])) + "\n";
+    s += "# finishes\n1\n" + values(7) + "\r\n" + std::to_string(objects) + "\n";
+    static const char* const object[] = {"sphere", "triangle", "disc"};
+    static const int objectWidth[] = {4, 9, 7};
+    for (int i = 0; i < objects; ++i) {
+        if (i == 2) {
+            s += "0 0 smooth 3\n" + values(6) + "\n" + values(6) + "\n" + values(6) + "\n1 0 1 2\n";
+            continue;
+        }
+        s += "0 0 " + std::string(object[i % 3]) + " " + values(objectWidth[i % 3]) + "\n";
+    }
+    return s;
+}
+
+// The worked example with each piece of text replaced in turn.
+std::string editedAll(const std::vector<std::pair<std::string, std::string>>& edits) {
+    std::string scene = kWorkedExample;
+    for (const auto& edit : edits)
+        scene.replace(scene.find(edit.first), edit.first.size(), edit.second);
+    return scene;
+}
+
+// After the first mistake the lines still say where each row stands: every
+// later row that does not fit its section is found, at its line and
+// column, and none on a scene whose rows all fit (the bundled scenes, the
+// benchmarks', random ones).
+TEST(SceneReader, EveryMistakeInOneCheck) {
+    const std::string threeMistakes =
+        editedAll({{"1 1 1 1 0 0\n", "1 1 1 1 0\n"}, {"sphere", "shpere"}}) +
+        "0 0 sphere 1 1 1 0.5\n";
+    const struct {
+        const char* name;
+        std::string text;
+        long after;
+        std::vector<std::string> found;
+    } rows[] = {
+        {"a pigment short of its size, a finish with one value too many",
+         editedAll({{"0 0 0 0.5\n", "0 0 0\n"}, {"0 0 1\n2\n", "0 0 1 5\n2\n"}}),
+         0,
+         {"10:1: pigment 1 checker has 6 values on its line, not 7: one is missing?",
+          "12:1: finish 0 has 8 values on its line, not 7: one too many?"}},
+        {"the same, said only past the first mistake",
+         editedAll({{"0 0 0 0.5\n", "0 0 0\n"}, {"0 0 1\n2\n", "0 0 1 5\n2\n"}}),
+         10,
+         {"12:1: finish 0 has 8 values on its line, not 7: one too many?"}},
+        {"a misspelt pigment, a disc short of a value",
+         editedAll({{"solid", "Solid"}, {"5 0 1 0\n", "5 0 1\n"}}),
+         0,
+         {"9:1: unknown pigment type 'Solid' for pigment 0 (expected solid, checker or gradient)",
+          "15:1: object 1 disc has 6 values on its line, not 7: one is missing?"}},
+        {"a count too high, a decimal comma",
+         editedAll({{"2\n0 0 0 0.2", "3\n0 0 0 0.2"}, {"1 0.7", "1 0,7"}}),
+         0,
+         {"8:1: the number of lights on line 5 is 3, but 2 rows follow",
+          "12:3: '0,7' in finish 0 is not a number"}},
+        {"a missing count, then a count too high",
+         editedAll({{"2\nsolid", "solid"}, {"2\n0 0 sphere", "3\n0 0 sphere"}}),
+         0,
+         {"8:1: a row of the pigments where light 2 or the count of the pigments should stand: "
+          "is that count missing?",
+          "14:1: the number of objects on line 12 is 3, but 2 rows follow"}},
+        {"a mesh with one value too many, a pigment named by a word, an extra row",
+         editedAll({{"0 0 sphere 0 0 0 1\n",
+                     "0 0 mesh 3\n0 0 0 1 0 0\n0 1 0\n1 0 1 2 7\nx 0 sphere 0 0 0 1\n"}}),
+         0,
+         {"17:9: object 0 has more values than its counts ask for: '7' is one too many",
+          "18:1: object 1 names its pigment by 'x', not by a row number",
+          "19:1: one more object row than the number of objects on line 13, 2, asks for"}},
+        {"a light short, a misspelt object, an extra object",
+         threeMistakes,
+         0,
+         {"7:1: light 1 has 8 values on its line, not 9: one is missing?",
+          "14:5: unknown object type 'shpere' for object 0 (expected sphere, triangle, disc, "
+          "mesh or smooth)",
+          "16:1: one more object row than the number of objects on line 13, 2, asks for"}},
+        {"a light split over two lines is no mistake",
+         editedAll({{"0 0 0 0.2 0.2 0.2 1 0 0\n", "0 0 0 0.2 0.2 0.2\n1 0 0\n"}}),
+         0,
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(laterOf(row.text, row.after), row.found);
+    }
+
+    // One --check names all three mistakes: the first as reading finds it,
+    // the other two as found after it.
+    test::TempDir dir;
+    const test::RunResult check =
+        test::runFotolume({"--check", dir.write("three.txt", threeMistakes)});
+    EXPECT_EQ(check.status, 1);
+    for (const char* expected :
+         {"three.txt:7:1: note: light 1 runs on to line 8",
+          "three.txt:14:5: warning: after the first mistake (less certain): unknown object type "
+          "'shpere'",
+          "three.txt:16:1: warning: after the first mistake (less certain): one more object row"})
+        EXPECT_NE(check.err.find(expected), std::string::npos) << expected << "\n" << check.err;
+    // A render stops at the first mistake and says nothing more.
+    const test::RunResult render =
+        test::runFotolume({dir.path("three.txt"), dir.path("out.ppm"), "4", "3"});
+    EXPECT_EQ(render.err.find("after the first mistake"), std::string::npos) << render.err;
+
+    for (const char* scene :
+         {"scenes/example.txt", "scenes/axes.txt", "scenes/finishes.txt", "scenes/glass.txt",
+          "scenes/mesh.txt", "scenes/mirrors.txt", "scenes/showcase.txt", "scenes/smooth.txt",
+          "bench/scenes/mesh.txt", "bench/scenes/recursion.txt", "bench/scenes/spheres.txt",
+          "bench/scenes/thin.txt"}) {
+        SCOPED_TRACE(scene);
+        EXPECT_EQ(laterOf(test::readFile(test::sourcePath(scene)), 0), std::vector<std::string>{});
+    }
+    for (unsigned seed = 0; seed < 40; ++seed) {
+        SCOPED_TRACE(seed);
+        const std::string scene = randomScene(seed);
+        EXPECT_EQ(laterOf(scene, 0), std::vector<std::string>{}) << scene;
+        EXPECT_EQ(loadScene(scene), "") << scene;  // reading agrees that it is sound
+    }
 }
 
 }  // namespace
