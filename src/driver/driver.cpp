@@ -90,6 +90,8 @@ bool sameFile(const char* scene, const char* image) {
 }
 
 // Options that would change nothing in this run are said, not ignored.
+}  // namespace
+
 void warnIneffective(const CommandLine& line) {
     for (const std::string& option : line.given) {
         const bool serveOnly = option == "port" || option == "listen";
@@ -127,41 +129,19 @@ void warnIneffective(const CommandLine& line) {
     }
 }
 
+namespace {
+
 // Reads the scene as a render would (camera included, for a 1 x 1 image),
 // says what a render would say, and traces nothing.
 int checkScene(const char* sceneName, bool dump) {
     imageWidth = 1;
     imageHeight = 1;
     int warnings = 0;
-    const ReadStatus status = readScene(sceneName, stderr, &warnings, dump ? stdout : nullptr, true);
+    const ReadStatus status =
+        readScene(sceneName, stderr, &warnings, dump ? stdout : nullptr, true);
     const int text = dump ? finishText() : EXIT_OK;
     if (status != ReadStatus::Ok || text != EXIT_OK) return EXIT_FAILURE_INPUT;
     return warnings > 0 ? EXIT_FAILURE_INPUT : EXIT_OK;
-}
-
-// Explains one pixel: reads the scene for the image size, traces the pixel
-// as a render would and prints how it got its bytes; writes no image.
-int explainCommand(const CommandLine& line) {
-    if (line.operands.size() != 3)
-        return usageError("--explain X,Y takes three operands: SCENE WIDTH HEIGHT");
-    warnIneffective(line);
-    long long width = 0, height = 0;
-    if (!imageSize(line.operands[1], line.operands[2], width, height)) return EXIT_USAGE;
-    const long long x = line.explainAt[0], y = line.explainAt[1];
-    if (x >= width || y >= height)
-        return usageError("the pixel " + std::to_string(x) + "," + std::to_string(y) +
-                          " lies outside the " + std::to_string(width) + "x" +
-                          std::to_string(height) + " image");
-    imageWidth = static_cast<int>(width);
-    imageHeight = static_cast<int>(height);
-    if (readScene(line.operands[0]) != ReadStatus::Ok) return EXIT_FAILURE_INPUT;
-    Frame frame;
-    frame.samples = line.samples;
-    if (line.aaThreshold >= 0.0) frame.threshold = line.aaThreshold;
-    unsigned char bytes[3];
-    explainPixelTo(stdout, frame, x, y,
-                   line.explainJson ? ExplainFormat::Json : ExplainFormat::Text, bytes);
-    return finishText();
 }
 
 // What the image will be: its region, samples and format, from the
@@ -189,15 +169,21 @@ std::string frameSettings(const CommandLine& line, long long width, long long he
 
 // The image size from its two operands; says why and returns false when
 // it is no size an image can have.
-bool imageSize(const char* widthText, const char* heightText, long long& width, long long& height) {
+// The message for an image size that cannot be, or "".
+std::string imageSizeProblem(const char* widthText, const char* heightText, long long& width,
+                             long long& height) {
     width = parseSize(widthText);
     height = parseSize(heightText);
-    if (width >= 1 && height >= 1 && width * height <= 2147483647LL) return true;
-    std::fprintf(stderr,
-                 "Tamanho de imagem invalido: %s x %s (largura e altura devem ser pelo menos 1 "
-                 "e largura x altura no maximo 2147483647 pixels)\n",
-                 printable(widthText).c_str(), printable(heightText).c_str());
-    return false;
+    if (width >= 1 && height >= 1 && width * height <= 2147483647LL) return "";
+    return "Tamanho de imagem invalido: " + printable(widthText) + " x " + printable(heightText) +
+           " (largura e altura devem ser pelo menos 1 e largura x altura no maximo 2147483647 "
+           "pixels)";
+}
+
+bool imageSize(const char* widthText, const char* heightText, long long& width, long long& height) {
+    const std::string problem = imageSizeProblem(widthText, heightText, width, height);
+    if (!problem.empty()) std::fprintf(stderr, "%s\n", problem.c_str());
+    return problem.empty();
 }
 
 int renderOnce(const CommandLine& line, const RenderWatch& watch) {
@@ -257,7 +243,8 @@ int renderCommand(const CommandLine& line) {
 
 int runFotolume(int argc, char** argv, ServeCommand serve) {
     const CommandLine line = parseCommandLine(argc, argv);
-    if (!line.bad.empty()) return usageError(line.bad);
+    if (!line.bad.empty())
+        return line.explain ? explainError(line, line.bad, EXIT_USAGE) : usageError(line.bad);
     sceneLimitMib = line.sceneLimitMib > 0 ? line.sceneLimitMib : DEFAULT_SCENE_LIMIT_MIB;
     if (line.hasBackground)
         set(backgroundColor, line.background[0], line.background[1], line.background[2]);

@@ -65,6 +65,19 @@ int availableCpus();
 // it is no size an image can have.
 bool imageSize(const char* widthText, const char* heightText, long long& width, long long& height);
 
+// The same, with the message returned ("" for a size an image can have).
+std::string imageSizeProblem(const char* widthText, const char* heightText, long long& width,
+                             long long& height);
+
+// Options that would change nothing in this run are said, not ignored.
+void warnIneffective(const CommandLine& line);
+
+// --explain X,Y: traces the one pixel and prints how it got its bytes.
+int explainCommand(const CommandLine& line);
+// An error of --explain, in the form asked for (JSON on standard output
+// and words on standard error with --explain-format json); returns `status`.
+int explainError(const CommandLine& line, const std::string& problem, int status);
+
 // Runs --serve for a command line that asks for it.
 using ServeCommand = int (*)(const CommandLine& line);
 

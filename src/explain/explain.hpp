@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "image/image.hpp"
 
@@ -15,5 +16,9 @@ enum class ExplainFormat { Text, Json };
 // what happened to `out`; `bytes` gets the pixel's bytes, the render's own.
 void explainPixelTo(std::FILE* out, const Frame& frame, long long col, long long row,
                     ExplainFormat format, unsigned char bytes[3]);
+
+// An error of an explanation asked for as JSON, as JSON: one object
+// {"error": MESSAGE, "status": STATUS} and a line end.
+void printJsonError(std::FILE* out, const std::string& message, int status);
 
 }  // namespace fotolume

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "explain/explain.hpp"
 #include "explain/tree.hpp"
 #include "scene/scene.hpp"
 
@@ -47,13 +48,31 @@ std::string light(const LightPart& part) {
     return text + "}";
 }
 
-std::string ray(const Explanation& e, int index) {
+// The ray's colour term by term: what each adds, the sum it leaves, its
+// share of the pixel.
+std::string terms(const Explanation& e, int index, double above) {
+    std::string text = ",\"terms\":[";
+    bool first = true;
+    for (const Term& term : termsOf(e, index, above)) {
+        text += std::string(first ? "" : ",") + "{\"term\":\"" + term.what + "\"";
+        if (term.light >= 0) text += ",\"light\":" + std::to_string(term.light);
+        if (term.child >= 0) text += ",\"weight\":" + num(term.weight);
+        text += ",\"value\":" + array(term.value) + ",\"sum\":" + array(term.sum) +
+                ",\"share\":" + array(term.share) + "}";
+        first = false;
+    }
+    return text + "]";
+}
+
+std::string ray(const Explanation& e, int index, double above) {
     const RayNode& node = e.nodes[index];
     std::string text =
         "{\"kind\":\"" + std::string(kindName(node.kind)) +
         "\",\"depth\":" + std::to_string(node.depth) + ",\"origin\":" + array(node.origin) +
         ",\"direction\":" + array(node.direction) + ",\"inside\":" + std::to_string(node.inside);
-    if (!node.hit) return text + ",\"hit\":null,\"color\":" + array(node.color) + "}";
+    if (!node.hit)
+        return text + ",\"hit\":null" + terms(e, index, above) + ",\"color\":" + array(node.color) +
+               "}";
     const int object = node.object;
     text += ",\"hit\":{\"object\":" + std::to_string(object) + ",\"type\":\"" +
             objectTypeName(object) +
@@ -75,9 +94,11 @@ std::string ray(const Explanation& e, int index) {
         text += "],\"reflection\":" + num(node.reflection) +
                 ",\"transmission\":" + num(node.transmission) + ",\"rays\":[";
         for (std::size_t i = 0; i < node.children.size(); ++i)
-            text += (i ? "," : "") + ray(e, node.children[i]);
+            text += (i ? "," : "") +
+                    ray(e, node.children[i], above * weightOf(e, index, node.children[i]));
         text += "]";
     }
+    text += terms(e, index, above);
     return text + ",\"color\":" + array(node.color) + "}";
 }
 
@@ -89,7 +110,8 @@ void printJson(std::FILE* out, const Explanation& e) {
                        "],\"samples\":" + std::to_string(e.samples);
     for (const PrimaryRay& primary : e.rays)
         if (primary.j < 0)
-            text += ",\"ray\":" + ray(e, primary.root) + ",\"clamped\":" + array(primary.clamped);
+            text +=
+                ",\"ray\":" + ray(e, primary.root, 1.0) + ",\"clamped\":" + array(primary.clamped);
     if (e.samples > 1) {
         text += ",\"threshold\":" + num(e.threshold);
         if (e.decided)
@@ -120,3 +142,25 @@ void printJson(std::FILE* out, const Explanation& e) {
 }
 
 }  // namespace fotolume::explain
+
+namespace fotolume {
+
+void printJsonError(std::FILE* out, const std::string& message, int status) {
+    std::string text = "{\"error\":\"";
+    for (unsigned char c : message) {
+        if (c == '"' || c == '\\') {
+            text += '\\';
+            text += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            text += escaped;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    text += "\",\"status\":" + std::to_string(status) + "}\n";
+    std::fputs(text.c_str(), out);
+}
+
+}  // namespace fotolume

@@ -1,6 +1,7 @@
 // The explanation for people: the tree indented by depth, every number in
 // the shortest form that reads back exactly, lines within 100 columns.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "explain/tree.hpp"
@@ -62,7 +63,22 @@ public:
                      inner.substr(start, inner.size() - 1 - start).c_str());
     }
 
-    void light(int at, const RayNode& node, const LightPart& part) {
+    static const Term* find(const std::vector<Term>& terms, const char* what, int light) {
+        for (const Term& term : terms)
+            if (term.light == light && std::strcmp(term.what, what) == 0) return &term;
+        return nullptr;
+    }
+
+    // What a term adds, the ray's colour after it (where it is not the
+    // first) and, below the primary ray, its share of the pixel.
+    void termLines(int at, const Term& term, bool first, double above) {
+        say(at, "term " + triple(term.value));
+        if (!first) say(at, "sum " + triple(term.sum));
+        if (above != 1.0) say(at, "share of the pixel " + triple(term.share));
+    }
+
+    void light(int at, const RayNode& node, const LightPart& part, const std::vector<Term>& terms,
+               double above) {
         std::string head =
             rowName("light", part.light, rowLines.lights) + ": distance " + number(part.distance);
         if (part.blocker >= 0 && !part.reached) {
@@ -76,7 +92,7 @@ public:
         if (part.nl > MIN_LIGHT_COSINE) {
             say(at + 1,
                 "diffuse: N.L " + number(part.nl) + ", finish diffuse " + number(finishDiffuse[f]));
-            say(at + 2, "term " + triple(part.diffuse));
+            termLines(at + 2, *find(terms, "diffuse", part.light), false, above);
         } else {
             say(at + 1, "diffuse: N.L " + number(part.nl) + ", not above 0.001: none");
         }
@@ -84,30 +100,33 @@ public:
             say(at + 1, "specular: N.H " + number(part.nh) + ", finish specular " +
                             number(finishSpecular[f]) + ", shininess " +
                             number(finishShininess[f]));
-            say(at + 2, "term " + triple(part.specular));
+            termLines(at + 2, *find(terms, "specular", part.light), false, above);
         } else {
             say(at + 1, "specular: N.H " + number(part.nh) + ", not above 0.001: none");
         }
     }
 
-    void surface(int at, const RayNode& node) {
+    void surface(int at, const RayNode& node, const std::vector<Term>& terms, double above) {
         const int pigment = objectPigment[node.object];
         const int f = objectFinish[node.object];
         say(at, rowName("pigment", pigment, rowLines.pigments) + ", " + pigmentKind[pigment].text +
                     ": colour " + triple(node.pigment));
         say(at, "ambient: " + rowName("finish", f, rowLines.finishes) + " ambient " +
                     number(finishAmbient[f]) + ", light 0 colour " + triple(plain(lightColor[0])));
-        say(at + 1, "term " + triple(node.ambient));
+        termLines(at + 1, terms.front(), true, above);
     }
 
-    void ray(int index, int at) {
+    // Ray `index`, whose colour reaches the pixel times `above`.
+    void ray(int index, int at, double above) {
         const RayNode& node = e_.nodes[index];
+        const std::vector<Term> terms = termsOf(e_, index, above);
         say(at, std::string(kindName(node.kind)) + " ray, depth " + std::to_string(node.depth) +
                     ", " + (node.inside ? "inside" : "outside"));
         say(at + 1, "from " + triple(node.origin));
         say(at + 1, "along " + triple(node.direction));
         if (!node.hit) {
             say(at + 1, "met nothing: background " + triple(node.color));
+            if (above != 1.0) say(at + 2, "share of the pixel " + triple(terms.front().share));
             return;
         }
         say(at + 1, "met " + objectName(node.object) +
@@ -119,11 +138,16 @@ public:
             say(at + 1, "depth limit reached: not shaded, black");
             return;
         }
-        surface(at + 1, node);
-        for (const LightPart& part : node.lights) light(at + 1, node, part);
+        surface(at + 1, node, terms, above);
+        for (const LightPart& part : node.lights) light(at + 1, node, part, terms, above);
         say(at + 1, "reflection " + number(node.reflection) + ", transmission " +
                         number(node.transmission));
-        for (int child : node.children) ray(child, at + 1);
+        for (const Term& term : terms) {
+            if (term.child < 0) continue;
+            ray(term.child, at + 1, above * term.weight);
+            say(at + 1, std::string(term.what) + " colour times " + number(term.weight) + ":");
+            termLines(at + 2, term, false, above);
+        }
         say(at + 1, "returned " + triple(node.color));
     }
 
@@ -163,7 +187,7 @@ public:
                    std::to_string(e_.width) + "x" + std::to_string(e_.height));
         for (const PrimaryRay& primary : e_.rays) {
             if (primary.j >= 0) continue;
-            ray(primary.root, 0);
+            ray(primary.root, 0, 1.0);
             say(0, "clamped at 1: " + triple(primary.clamped));
         }
         if (e_.samples > 1) {

@@ -84,6 +84,24 @@ private:
     int cellJ_ = -1, cellI_ = -1;
 };
 
+// One addition to a ray's colour, in the render's order: what it is
+// ("ambient", "diffuse", "specular", a child ray's kind, or "background"
+// for a ray that met nothing), what it adds (a child's colour times its
+// weight), the ray's colour after it, and its share of the pixel (what it
+// adds times the weights of the rays above). The last sum is the colour the
+// ray returns; a child's share is the sum of its own terms' shares.
+struct Term {
+    const char* what;
+    int light;  // for diffuse and specular, else -1
+    double weight;
+    Vec3 value, sum, share;
+    int child = -1;  // the ray whose colour a child term adds
+};
+// The terms of ray `index`, whose colour reaches the pixel times `above`.
+std::vector<Term> termsOf(const Explanation& e, int index, double above);
+// The weight a child ray's colour is added with.
+double weightOf(const Explanation& e, int parent, int child);
+
 // The shortest decimal that reads back as exactly the value.
 std::string number(double value);
 const char* kindName(RayKind kind);

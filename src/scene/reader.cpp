@@ -103,6 +103,8 @@ ReadStatus readWith(SceneReader&& reader, const char* fileName, std::FILE* diagn
 
 }  // namespace
 
+std::FILE* cannotOpenOut = nullptr;
+
 std::string cannotOpenMessage(const char* fileName) {
     return std::string("Nao foi possivel abrir o arquivo ") + fileName +
            " , verifique o nome e tente novamente. \n";
@@ -120,8 +122,9 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings
         in = std::fopen(fileName, "r");
     }
     if (in == nullptr) {
-        std::fputs(cannotOpenMessage(fileName).c_str(), stdout);
-        std::fflush(stdout);
+        std::FILE* out = cannotOpenOut != nullptr ? cannotOpenOut : stdout;
+        std::fputs(cannotOpenMessage(fileName).c_str(), out);
+        std::fflush(out);
         return ReadStatus::CannotOpen;
     }
     // A file named by its path is read a page at a time, so its size costs

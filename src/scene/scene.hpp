@@ -175,8 +175,11 @@ std::string printable(const std::string& raw);
 // "-inf" for the values that are not finite).
 std::string exactDecimal(double value);
 
-// What a scene file that cannot be opened is told with, on standard output.
+// What a scene file that cannot be opened is told with, on standard output
+// (or where `cannotOpenOut` points: a program whose standard output is
+// data, JSON, takes the message to put it in its own words).
 std::string cannotOpenMessage(const char* fileName);
+extern std::FILE* cannotOpenOut;
 
 enum class ReadStatus {
     Ok,          // read (possibly with warnings) and camera set up

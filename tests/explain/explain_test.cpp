@@ -4,10 +4,12 @@
 #include "explain/explain.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -176,29 +178,52 @@ TEST(Explain, ASmoothFaceNamesItselfAndItsBlendedNormal) {
 
 TEST(Explain, UsageErrors) {
     const std::string scene = test::sourcePath("scenes/example.txt");
+    // Each error again with --explain-format json: a JSON object on
+    // standard output naming it, the words on standard error, the same
+    // status; only a wrong number of operands keeps the usage text.
     const struct {
         std::vector<std::string> args;
         int status;
         std::string err;
+        bool json;
     } rows[] = {
-        {{"--explain", "8,6", scene, "8", "6"}, EXIT_USAGE, "lies outside the 8x6 image"},
-        {{"--explain", "3", scene, "8", "6"}, EXIT_USAGE, "must be X,Y in whole pixels"},
-        {{"--explain", "-1,2", scene, "8", "6"}, EXIT_USAGE, "must be X,Y in whole pixels"},
-        {{"--explain", "1,2,3", scene, "8", "6"}, EXIT_USAGE, "must be X,Y in whole pixels"},
-        {{"--explain", "1,2", scene, "out.ppm", "8", "6"}, EXIT_USAGE, "three operands"},
+        {{"--explain", "8,6", scene, "8", "6"}, EXIT_USAGE, "lies outside the 8x6 image", true},
+        {{"--explain", "3", scene, "8", "6"}, EXIT_USAGE, "must be X,Y in whole pixels", true},
+        {{"--explain", "-1,2", scene, "8", "6"}, EXIT_USAGE, "must be X,Y in whole pixels", true},
+        {{"--explain", "1,2,3", scene, "8", "6"}, EXIT_USAGE, "must be X,Y in whole pixels", true},
+        {{"--explain", "1,2", scene, "out.ppm", "8", "6"}, EXIT_USAGE, "three operands", false},
         {{"--explain", "1,2", "--explain-format", "xml", scene, "8", "6"},
          EXIT_USAGE,
-         "must be text or json"},
-        {{"--explain", "1,2", scene, "0", "6"}, EXIT_USAGE, "Tamanho de imagem invalido"},
+         "must be text or json",
+         false},
+        {{"--explain", "1,2", scene, "0", "6"}, EXIT_USAGE, "Tamanho de imagem invalido", true},
+        {{"--explain", "1,2", "--samples", "99", scene, "8", "6"},
+         EXIT_USAGE,
+         "samples must be a whole number",
+         true},
         {{"--explain", "1,2", "-t", "2", scene, "8", "6"},
          EXIT_OK,
-         "--threads has no effect with --explain"},
-        {{"--explain", "1,2", "/nonexistent/scene", "8", "6"}, EXIT_FAILURE_INPUT, ""},
+         "--threads has no effect with --explain",
+         false},
+        {{"--explain", "1,2", "/nonexistent/scene", "8", "6"}, EXIT_FAILURE_INPUT, "", true},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.err);
         const test::RunResult run = test::runFotolume(row.args);
         EXPECT_EQ(run.status, row.status) << row.err;
         EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+        if (!row.json) continue;
+        std::vector<std::string> args = {"--explain-format", "json"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const test::RunResult asJson = test::runFotolume(args);
+        EXPECT_EQ(asJson.status, row.status);
+        EXPECT_NE(asJson.err.find(row.err), std::string::npos) << asJson.err;
+        ASSERT_TRUE(json::accept(asJson.out)) << asJson.out;
+        const json error = json::parse(asJson.out);
+        EXPECT_NE(error.at("error").get<std::string>().find(row.err.empty() ? "/nonexistent/scene"
+                                                                            : row.err),
+                  std::string::npos);
+        EXPECT_EQ(error.at("status"), row.status);
     }
     // A refused scene: its diagnostics, status 1, nothing explained.
     test::TempDir dir;
@@ -207,6 +232,141 @@ TEST(Explain, UsageErrors) {
     EXPECT_EQ(refused.status, EXIT_FAILURE_INPUT);
     EXPECT_NE(refused.err.find("error:"), std::string::npos);
     EXPECT_EQ(refused.out, "");
+    const test::RunResult refusedJson = test::runFotolume(
+        {"--explain", "0,0", "--explain-format", "json", dir.path("bad.txt"), "4", "3"});
+    EXPECT_EQ(refusedJson.status, EXIT_FAILURE_INPUT);
+    ASSERT_TRUE(json::accept(refusedJson.out)) << refusedJson.out;
+    EXPECT_NE(json::parse(refusedJson.out)["error"].get<std::string>().find("error:"),
+              std::string::npos);
+}
+
+// The pixel's colour as the render adds it up: within each ray, every
+// term's sum is the one before it plus what it adds and the last is the
+// ray's colour; a child term adds the child's colour times its weight; the
+// shares of the surfaces' own terms and backgrounds, over the whole tree,
+// add up to the primary colour, whose clamp gives the bytes. On glass, in
+// shadow, on a mirror and on an anti-aliased pixel (its grid's mean).
+double checkTerms(const json& ray, double above, int k) {
+    const json& terms = ray["terms"];
+    double shares = 0.0, sum = 0.0;
+    std::size_t child = 0;
+    for (std::size_t i = 0; i < terms.size(); ++i) {
+        const json& term = terms[i];
+        const double value = term["value"][k].get<double>();
+        sum = i == 0 ? value : sum + value;
+        EXPECT_EQ(term["sum"][k].get<double>(), sum) << term;
+        if (term.contains("weight")) {
+            const double weight = term["weight"].get<double>();
+            const json& next = ray["rays"][child++];
+            EXPECT_EQ(value, weight * next["color"][k].get<double>());
+            const double inner = checkTerms(next, above * weight, k);
+            EXPECT_NEAR(term["share"][k].get<double>(), inner, 1e-12);
+            shares += inner;
+        } else {
+            EXPECT_EQ(term["share"][k].get<double>(), above * value);
+            shares += above * value;
+        }
+    }
+    if (!terms.empty()) {
+        EXPECT_EQ(ray["color"][k].get<double>(), sum);
+    }
+    return shares;
+}
+
+unsigned char byteOf(double clamped) {
+    return clamped > 0.0 ? static_cast<unsigned char>(static_cast<long>(clamped * 255.0)) : 0;
+}
+
+TEST(Explain, SharesAddUpToTheStoredBytes) {
+    std::FILE* sink = std::tmpfile();
+    ASSERT_NE(sink, nullptr);
+    auto explain = [&](const Frame& frame, int x, int y) {
+        std::rewind(sink);
+        ASSERT_EQ(ftruncate(fileno(sink), 0), 0);
+        unsigned char bytes[3];
+        explainPixelTo(sink, frame, x, y, ExplainFormat::Json, bytes);
+        std::fflush(sink);
+        std::rewind(sink);
+    };
+    const struct {
+        const char* scene;
+        int samples;
+        const char* needs;  // what a pixel's text must hold to be taken
+    } rows[] = {{"scenes/glass.txt", 1, "\"refracted\""},
+                {"scenes/example.txt", 1, "\"reached\":false"},
+                {"scenes/mirrors.txt", 1, "\"term\":\"reflected\""},
+                {"scenes/showcase.txt", 3, "\"mean\""}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.scene);
+        const int width = 40, height = 30;
+        test::loadScene(test::readFile(test::sourcePath(row.scene)), width, height);
+        Frame frame;
+        frame.samples = row.samples;
+        int taken = 0;
+        for (int y = 0; y < height && taken < 3; ++y)
+            for (int x = (y * 7) % 5; x < width && taken < 3; x += 5) {
+                explain(frame, x, y);
+                const std::string text = test::readFile("/dev/fd/" + std::to_string(fileno(sink)));
+                if (text.find(row.needs) == std::string::npos) continue;
+                ++taken;
+                const json e = json::parse(text);
+                for (int k = 0; k < 3; ++k) {
+                    const double color = e["ray"]["color"][k].get<double>();
+                    EXPECT_NEAR(checkTerms(e["ray"], 1.0, k), color, 1e-12 * std::max(1.0, color));
+                    EXPECT_EQ(e["clamped"][k].get<double>(), std::min(color, 1.0));
+                    if (e.contains("mean")) {
+                        double sum = 0.0;
+                        for (const json& cell : e["grid"]) sum += cell["clamped"][k].get<double>();
+                        // Even corners are averaged with the one ray's bytes' middle.
+                        if (e["corners"]["even"] == true)
+                            sum += (e["one"][k].get<double>() + 0.5) / 255.0;
+                        EXPECT_NEAR(e["mean"]["sum"][k].get<double>(), sum, 1e-12);
+                        EXPECT_EQ(e["bytes"][k], byteOf(e["mean"]["sum"][k].get<double>() /
+                                                        e["mean"]["rays"].get<int>()));
+                    } else if (row.samples == 1) {
+                        EXPECT_EQ(e["bytes"][k], byteOf(std::min(color, 1.0)));
+                    }
+                }
+            }
+        EXPECT_EQ(taken, 3) << "no pixel of the kind sought";
+    }
+    std::fclose(sink);
+}
+
+// An edge pixel's neighbour is named column first, in text and JSON: it is
+// next to the pixel and its one-ray bytes are the neighbour's.
+TEST(Explain, AnEdgePixelsNeighbourIsNamedColumnFirst) {
+    const std::string scene = test::sourcePath("scenes/showcase.txt");
+    const int width = 24, height = 18;
+    const std::string one = rendered(scene, {}, width, height);
+    int edges = 0;
+    for (int y = 1; y < height - 1 && edges < 6; y += 2)
+        for (int x = 2; x < width - 1 && edges < 6; x += 3) {
+            const std::vector<std::string> args = {"--explain",
+                                                   std::to_string(x) + "," + std::to_string(y),
+                                                   "--samples",
+                                                   "2",
+                                                   scene,
+                                                   std::to_string(width),
+                                                   std::to_string(height)};
+            std::vector<std::string> asJson = args;
+            asJson.insert(asJson.begin(), {"--explain-format", "json"});
+            const json e = json::parse(test::runFotolume(asJson).out);
+            if (e["neighbour"].is_null()) continue;
+            ++edges;
+            const int c = e["neighbour"]["column"], r = e["neighbour"]["row"];
+            EXPECT_LE(std::abs(c - x), 1);
+            EXPECT_LE(std::abs(r - y), 1);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_EQ(e["neighbour"]["bytes"][k],
+                          static_cast<unsigned char>(one[3u * (r * width + c) + k]));
+            const std::string text = test::runFotolume(args).out;
+            EXPECT_NE(
+                text.find("neighbour " + std::to_string(c) + "," + std::to_string(r) + " gives"),
+                std::string::npos)
+                << text;
+        }
+    EXPECT_GT(edges, 0);
 }
 
 }  // namespace
