@@ -129,7 +129,8 @@ int enclosingBackdrop() {
 
 }  // namespace
 
-void checkLights(SceneReader& reader, const std::vector<long>& starts) {
+void checkLights(SceneReader& reader, const std::vector<long>& starts,
+                 const std::vector<long>& objectStarts) {
     if (reader.wentWrong()) return;
     const int lights = std::min(lightCount, static_cast<int>(starts.size()));
     for (int l = 1; l < lights; ++l) {
@@ -143,7 +144,9 @@ void checkLights(SceneReader& reader, const std::vector<long>& starts) {
     }
     const int backdrop = lights > 1 ? enclosingBackdrop() : -1;
     if (backdrop >= 0) {
-        reader.warn(starts[1],
+        reader.warn(static_cast<std::size_t>(backdrop) < objectStarts.size()
+                        ? objectStarts[backdrop]
+                        : starts[1],
                     "object %d (sphere) encloses the eye and every light: the shadow test looks "
                     "along the whole half-line through a light, so the sphere shadows every point "
                     "and the image is dark; for a backdrop give --background R,G,B instead",
@@ -174,8 +177,8 @@ void checkMeshes(SceneReader& reader, const std::vector<long>& starts) {
             const double e1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
             const double e2[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
             degenerate += e1[1] * e2[2] - e1[2] * e2[1] == 0.0 &&
-                               e1[2] * e2[0] - e1[0] * e2[2] == 0.0 &&
-                               e1[0] * e2[1] - e1[1] * e2[0] == 0.0;
+                          e1[2] * e2[0] - e1[0] * e2[2] == 0.0 &&
+                          e1[0] * e2[1] - e1[1] * e2[0] == 0.0;
         }
         const std::size_t row = static_cast<std::size_t>(mesh.row);
         if (degenerate > 0 && row < starts.size() && !reader.wentWrong())

@@ -46,11 +46,11 @@ ReadStatus readContent(SceneReader& reader, const char* fileName, std::FILE* dia
     long starts[3] = {};
     readCamera(reader, lookAt, upVector, fieldOfView, starts);
     cameraInput = CameraInput{lookAt, upVector, fieldOfView};
-    std::vector<long> lightStarts;
+    std::vector<long> lightStarts, objectStarts;
     if (!readLights(reader, lightStarts) || !readPigments(reader) || !readFinishes(reader) ||
-        !readObjects(reader))
+        !readObjects(reader, objectStarts))
         return ReadStatus::Refused;
-    checkLights(reader, lightStarts);
+    checkLights(reader, lightStarts, objectStarts);
     if (reader.readError()) {
         std::fprintf(diagnostics, "%s: error: the file could not be read to its end: %s\n",
                      printable(fileName).c_str(), std::strerror(errno));

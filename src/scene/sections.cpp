@@ -223,13 +223,13 @@ static void readObjectValues(SceneReader& reader, int i) {
     }
 }
 
-bool readObjects(SceneReader& reader) {
+bool readObjects(SceneReader& reader, std::vector<long>& starts) {
     const long countAt = reader.offset();
     std::vector<MeshRow>().swap(meshes);  // a scene read again starts with none
     Section section{"objects", CLASSIC_OBJECTS, growObjects};
     if (!readCount(reader, section, objectCount, "the number of objects")) return false;
     rowLines.objectCountAt = section.countAt;
-    std::vector<long> starts;
+    starts.clear();
     for (int i = 0; i < objectCount; ++i) {
         if (!rowAhead(reader, section, i)) return false;
         reader.beginRow();

@@ -251,7 +251,7 @@ void readCamera(SceneReader& reader, Vetor& lookAt, Vetor& upVector, double& fie
 bool readLights(SceneReader& reader, std::vector<long>& starts);
 bool readPigments(SceneReader& reader);
 bool readFinishes(SceneReader& reader);
-bool readObjects(SceneReader& reader);
+bool readObjects(SceneReader& reader, std::vector<long>& starts);
 // The vertices (and normals) and faces of mesh or smooth row `row` into a
 // new MeshRow of `meshes`; false, with the error said, when a count is
 // negative or not filled or a face names a vertex the row lacks.
@@ -264,9 +264,11 @@ void checkObjects(SceneReader& reader, const std::vector<long>& starts);
 // The faces of each mesh that can never be hit, counted once a mesh.
 void checkMeshes(SceneReader& reader, const std::vector<long>& starts);
 // Lights that cannot work: an attenuation of 0 0 0, a light inside an
-// opaque sphere, an opaque sphere around the eye and every light. `starts`
-// are the lights' rows.
-void checkLights(SceneReader& reader, const std::vector<long>& starts);
+// opaque sphere, an opaque sphere around the eye and every light (said at
+// the sphere's row). `starts` and `objectStarts` are where the lights' and
+// the objects' rows begin.
+void checkLights(SceneReader& reader, const std::vector<long>& starts,
+                 const std::vector<long>& objectStarts);
 // Text after the last row the counts ask for, said with the objects
 // count's line (`countAt`: where that count was read from).
 void checkTrailingText(SceneReader& reader, long countAt, int count);

@@ -192,7 +192,7 @@ TEST(SceneReader, SilentMistakesAreSaidAtTheirLine) {
              summary,
          1},
         {"a backdrop sphere around everything", edited("sphere 0 0 0 1", "sphere 0 0 0 100"),
-         "scene:7:1: warning: object 0 (sphere) encloses the eye and every light: the shadow "
+         "scene:14:1: warning: object 0 (sphere) encloses the eye and every light: the shadow "
          "test looks along the whole half-line through a light, so the sphere shadows every "
          "point and the image is dark; for a backdrop give --background R,G,B instead\n" +
              summary,
