@@ -81,7 +81,7 @@ int runPreviewProgram(char** argv) {
     }
     std::fprintf(stderr,
                  "fotolume: --serve runs the preview program fotolume-serve, which is not "
-                 "installed beside fotolume (it is built where cpp-httplib is installed); "
+                 "installed beside fotolume (it is built where Boost is installed); "
                  "--watch renders again at every save without it\n");
     return EXIT_FAILURE_INPUT;
 }

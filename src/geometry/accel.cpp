@@ -129,6 +129,8 @@ void TraceCounts::add(const TraceCounts& other) {
 
 void searchByScan(bool scan) { scanOnly = scan; }
 
+std::atomic<long long> searchPlaced{0};
+
 void prepareSearch() {
     if (accel.version != sceneVersion) buildAcceleration();
 }

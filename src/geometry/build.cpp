@@ -191,6 +191,7 @@ void placeShapes(int count, const std::vector<char>& unbounded) {
 }  // namespace
 
 void buildAcceleration() {
+    searchPlaced = 0;
     accel = Acceleration{};
     const int count = std::max(0, std::min(objectCount, static_cast<int>(objectType.size())));
     std::vector<Item> items = boxes(count);

@@ -2,6 +2,8 @@
 // the nearest-hit search of a ray against the object table.
 #pragma once
 
+#include <atomic>
+
 #include "geometry/vec3.hpp"
 #include "geometry/vetor.hpp"
 
@@ -75,6 +77,11 @@ inline thread_local TraceCounts traceCounts;
 // Call before searching from several threads: after it, searches only read
 // shared state.
 void prepareSearch();
+
+// Objects and faces of mesh rows placed in the search so far (reset at each
+// build), for a display of the build's progress; any thread may read it.
+// Objects the search tests always (planes, huge shapes) are not counted.
+extern std::atomic<long long> searchPlaced;
 
 // For tests: the widest SIMD lanes the search may use (4, 2, or 1 for one
 // object at a time); it uses the widest the processor runs up to that.

@@ -205,6 +205,7 @@ void placeChild(Builder& b, int index, int c, const Run& child, int depth) {
         b.nodes[index].hi[k][c] = above(child.box.hi[k] + b.margin);
     }
     const bool leaf = child.size() <= LEAF;
+    if (leaf) searchPlaced.fetch_add(child.size(), std::memory_order_relaxed);
     const int first = leaf ? child.begin : buildNode(b, child, depth + 1);
     b.nodes[index].first[c] = first;
     b.nodes[index].count[c] = leaf ? child.size() : 0;

@@ -150,6 +150,7 @@ int buildNode(Builder& builder, std::vector<Item>& items, int begin, int end, in
     if (count <= 1 || bestAxis < 0 || (count <= 4 && bestCost >= leafCost)) {
         node.first = static_cast<int>(builder.order.size());
         node.count = count;
+        searchPlaced.fetch_add(count, std::memory_order_relaxed);
         for (int i = begin; i < end; ++i) builder.order.push_back(items[i].row);
         tree[index] = node;
         return index;

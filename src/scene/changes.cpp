@@ -70,7 +70,7 @@ void pause(int milliseconds) {
 
 // inotify on the folder where the system has it (so a file renamed over the
 // scene is seen), looking again every tenth of a second otherwise.
-void waitForChange(const char* path, const FileStamp& seen) {
+void waitForChange(const char* path, const FileStamp& seen, const std::atomic<bool>* stop) {
 #ifdef FOTOLUME_HAVE_INOTIFY
     const int events = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (events >= 0)
@@ -78,7 +78,7 @@ void waitForChange(const char* path, const FileStamp& seen) {
             events, directoryOf(path).c_str(),
             IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB);
 #endif
-    for (;;) {
+    while (stop == nullptr || !*stop) {
         const FileStamp now = stampOf(path);
         if (now.exists && !now.same(seen)) {
             pause(50);  // an editor may write it in steps

@@ -187,6 +187,10 @@ enum class ReadStatus {
     Refused,     // the content breaks a limit or the camera is degenerate; error printed
 };
 
+// How far the scene being read has got, for a display of progress: the
+// bytes of its text passed and their number (0 until known).
+extern std::atomic<long long> sceneBytesRead, sceneBytesTotal;
+
 // Reads the scene file into the tables and sets up the camera. Warnings and
 // errors about the content go to `diagnostics` as FILE:LINE:COLUMN: lines;
 // `warnings`, when given, receives how many warnings there were.
@@ -241,8 +245,9 @@ struct FileStamp {
 FileStamp stampOf(const char* path);
 
 // Returns once the file exists, differs from `seen` and has stayed so for a
-// moment (an editor may write it in steps).
-void waitForChange(const char* path, const FileStamp& seen);
+// moment (an editor may write it in steps), or once `stop` is set.
+void waitForChange(const char* path, const FileStamp& seen,
+                   const std::atomic<bool>* stop = nullptr);
 
 // Sets `changed` once the file no longer matches `before`, looking every
 // twentieth of a second on a thread of its own until destroyed. Without a

@@ -5,15 +5,24 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "scene/scene.hpp"
+
 namespace fotolume {
+
+std::atomic<long long> sceneBytesRead{0}, sceneBytesTotal{0};
 
 SceneText::SceneText(std::string text) : held_(std::move(text)) {
     size_ = static_cast<long>(held_.size());
     hot_ = held_.data();
     hotSize_ = held_.size();
+    sceneBytesRead = 0;
+    sceneBytesTotal = size_;
 }
 
-SceneText::SceneText(int fd, long size) : fd_(fd), size_(size) {}
+SceneText::SceneText(int fd, long size) : fd_(fd), size_(size) {
+    sceneBytesRead = 0;
+    sceneBytesTotal = size;
+}
 
 std::string SceneText::substr(long at, long count) const {
     std::string text;
@@ -33,6 +42,10 @@ char SceneText::fetch(long i) const {
         if (candidate.used < page->used) page = &candidate;
     }
     if (page->start != start) {
+        // Reading goes back a page at times (to place a diagnostic): the
+        // furthest page counts.
+        if (start > sceneBytesRead.load(std::memory_order_relaxed))
+            sceneBytesRead.store(start, std::memory_order_relaxed);
         const long length = std::min(PAGE, size_ - start);
         page->bytes.resize(static_cast<std::size_t>(length));
         long got = 0;

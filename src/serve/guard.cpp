@@ -60,20 +60,71 @@ std::vector<std::string> hostNames(const std::string& address, int port) {
     return names;
 }
 
-std::string refusal(const httplib::Request& request, const Guard& guard, int& status) {
-    const std::string host = request.get_header_value("Host");
+namespace {
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string decoded(const std::string& text) {
+    std::string out;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (text[k] == '+') {
+            out += ' ';
+        } else if (text[k] == '%' && k + 2 < text.size() && hexDigit(text[k + 1]) >= 0 &&
+                   hexDigit(text[k + 2]) >= 0) {
+            out += static_cast<char>(hexDigit(text[k + 1]) * 16 + hexDigit(text[k + 2]));
+            k += 2;
+        } else {
+            out += text[k];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+Target parseTarget(const std::string& target) {
+    Target parsed;
+    const std::size_t mark = target.find('?');
+    parsed.path = decoded(target.substr(0, mark));
+    if (mark == std::string::npos) return parsed;
+    const std::string query = target.substr(mark + 1);
+    for (std::size_t start = 0; start <= query.size();) {
+        std::size_t end = query.find('&', start);
+        if (end == std::string::npos) end = query.size();
+        const std::string pair = query.substr(start, end - start);
+        const std::size_t equals = pair.find('=');
+        const std::string name = decoded(pair.substr(0, equals));
+        if (!name.empty())
+            parsed.query.emplace(
+                name, equals == std::string::npos ? "" : decoded(pair.substr(equals + 1)));
+        start = end + 1;
+    }
+    return parsed;
+}
+
+std::string refusal(const std::vector<std::string>& hosts, const Target& target, const Guard& guard,
+                    int& status) {
+    status = 400;
+    if (hosts.size() != 1) return "a request names its host once";
+    const std::string& host = hosts.front();
+    if (host.find('\0') != std::string::npos) return "a host name holds no NUL";
     status = 403;
     const bool anyNumeric = guard.hosts.back()[0] == ':';  // served on every address
     if (std::find(guard.hosts.begin(), guard.hosts.end(), host) == guard.hosts.end() &&
         !(anyNumeric && numericHost(host, guard.hosts.back())))
         return "this page is served only as http://" + guard.hosts.front() + "/";
-    static const char* const paths[] = {"/", "/events", "/image", "/explain"};
+    static const char* const paths[] = {"/", "/events", "/image", "/explain", "/settings"};
     status = 404;
     if (std::none_of(std::begin(paths), std::end(paths),
-                     [&](const char* path) { return request.path == path; }))
+                     [&](const char* path) { return target.path == path; }))
         return "no such page";
     status = 403;
-    if (!sameToken(request.get_param_value("t"), guard.token))
+    if (!sameToken(target.get("t"), guard.token))
         return "the address needs its token: open the one fotolume printed";
     return "";
 }

@@ -1,8 +1,7 @@
 // Who may ask the preview server anything. Internal to the serve folder.
 #pragma once
 
-#include <httplib.h>
-
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,8 +23,22 @@ bool isWildcard(const std::string& address);  // every address of the machine
 // one to print).
 std::vector<std::string> hostNames(const std::string& address, int port);
 
+// A request's target: its path and its query's parameters, percent-decoded
+// (a parameter given twice keeps its first value).
+struct Target {
+    std::string path;
+    std::map<std::string, std::string> query;
+    std::string get(const std::string& name) const {
+        const auto found = query.find(name);
+        return found == query.end() ? "" : found->second;
+    }
+};
+Target parseTarget(const std::string& target);
+
 // Why a request is refused (its status set), or "" when it may be served:
-// a Host other than the address served, a path not the page's own, no token.
-std::string refusal(const httplib::Request& request, const Guard& guard, int& status);
+// not one Host header, or one with a NUL (400); a Host other than the
+// address served, a path not the page's own, no token or another (403, 404).
+std::string refusal(const std::vector<std::string>& hosts, const Target& target, const Guard& guard,
+                    int& status);
 
 }  // namespace fotolume

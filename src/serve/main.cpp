@@ -4,13 +4,11 @@
 
 #include "driver/driver.hpp"
 #include "driver/help.hpp"
+#include "serve/preview.hpp"
 #include "serve/serve.hpp"
 
 namespace fotolume {
 namespace {
-
-// Larger pictures would cost the page (and each copy shown) too much.
-constexpr long long MAX_SERVED_PIXELS = 4096LL * 4096;
 
 int serveFromLine(const CommandLine& line) {
     if (line.operands.size() != 3)

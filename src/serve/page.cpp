@@ -11,7 +11,12 @@ const std::string& previewPage() {
 <style>
 body { font: 14px system-ui, sans-serif; margin: 0; display: flex; gap: 16px; padding: 12px;
        background: #202124; color: #e8eaed; }
-#view { flex: 0 1 auto; }
+#view { flex: 0 1 auto; position: relative; align-self: flex-start; }
+#marker { position: absolute; width: 11px; height: 11px; margin: -6px 0 0 -6px;
+          border: 2px solid #fdd663; border-radius: 50%; pointer-events: none;
+          box-shadow: 0 0 0 1px #000; display: none; }
+#explain.stale { color: #9aa0a6; }
+input { width: 5em; font: inherit; }
 canvas { max-width: 70vw; max-height: 90vh; image-rendering: pixelated; cursor: crosshair;
          background: #000; }
 canvas.refused { filter: grayscale(1) opacity(0.45); }
@@ -22,11 +27,15 @@ pre { white-space: pre-wrap; font: 12px ui-monospace, monospace; background: #2b
 progress { width: 100%; }
 button { font: inherit; }
 </style></head><body>
-<div id="view"><canvas id="picture" width="1" height="1"></canvas></div>
+<div id="view"><canvas id="picture" width="1" height="1"></canvas><div id="marker"></div></div>
 <aside>
 <div><span id="phase">connecting</span> <span id="round"></span></div>
 <progress id="progress" max="1" value="0"></progress>
 <p><button id="save">Save PNG</button></p>
+<form id="next"><label>size <input id="width" type="number" min="1" max="4096"> x
+<input id="height" type="number" min="1" max="4096"></label>
+<label>samples <input id="samples" type="number" min="1" max="16"></label>
+<button id="apply">Render</button> <span id="asked"></span></form>
 <h3>Scene messages</h3><pre id="diagnostics">none yet</pre>
 <h3>Statistics</h3><pre id="stats">none yet</pre>
 <h3>Pixel</h3><pre id="explain">click the picture to see how a pixel got its colour</pre>
@@ -36,7 +45,7 @@ button { font: inherit; }
 const token = new URLSearchParams(location.search).get("t") || "";
 const canvas = document.getElementById("picture");
 const context = canvas.getContext("2d");
-let shown = 0, wanted = 0, fetching = false, state = null;
+let shown = 0, wanted = 0, fetching = false, state = null, explained = null, events = null;
 
 function query(path, extra) {
   return path + "?t=" + encodeURIComponent(token) + (extra || "");
@@ -75,14 +84,56 @@ function draw(rgb, number) {
   canvas.dataset.picture = String(number);
 }
 
+// What the render is doing, with how far it has got.
+function describe(next) {
+  const share = next.total > 0 ? Math.floor(100 * next.done / next.total) + " %" : "";
+  switch (next.phase) {
+  case "reading": return "reading the scene " + share;
+  case "building": return "building the search: " + next.done.toLocaleString() + " of " +
+                          next.total.toLocaleString() + " objects and faces";
+  case "coarse": return "tracing a coarse picture";
+  case "tracing": return "tracing " + share;
+  case "smoothing": return "smoothing edges (" + next.samples + "x" + next.samples + ") " + share;
+  default: return next.phase;
+  }
+}
+
+// An explanation belongs to the render it was traced in: a newer render
+// makes it stale, and its marker goes.
+function markStale(round) {
+  if (!explained || explained.round >= round) return;
+  const out = document.getElementById("explain");
+  out.className = "stale";
+  out.textContent = "pixel " + explained.x + "," + explained.y + " was explained in render " +
+      explained.round + "; the picture has changed since: click again\n\n" + out.textContent;
+  document.getElementById("marker").style.display = "none";
+  explained = null;
+}
+
+function placeMarker() {
+  const marker = document.getElementById("marker");
+  if (!explained) return;
+  const box = canvas.getBoundingClientRect();
+  marker.style.left = ((explained.x + 0.5) * box.width / canvas.width) + "px";
+  marker.style.top = ((explained.y + 0.5) * box.height / canvas.height) + "px";
+  marker.style.display = "block";
+}
+
 function showState(next) {
+  const first = state === null;
   state = next;
   const refused = next.phase === "refused";
-  document.getElementById("phase").textContent = next.phase;
+  document.getElementById("phase").textContent = describe(next);
   document.getElementById("round").textContent = "(render " + next.round + ")";
   const bar = document.getElementById("progress");
   bar.max = Math.max(1, next.total);
   bar.value = next.phase === "done" ? bar.max : next.done;
+  if (first) {
+    document.getElementById("width").value = next.width;
+    document.getElementById("height").value = next.height;
+    document.getElementById("samples").value = next.samples;
+  }
+  markStale(next.round);
   const messages = document.getElementById("diagnostics");
   messages.textContent = next.diagnostics || "none";
   messages.className = refused ? "error" : "";
@@ -94,19 +145,48 @@ function showState(next) {
   fetchPicture();
 }
 
-const events = new EventSource(query("/events"));
-events.onmessage = (message) => showState(JSON.parse(message.data));
-events.onerror = () => { document.getElementById("phase").textContent = "disconnected"; };
+// The stream of the render's state; after a refusal (too many pages open)
+// or a lost connection, tried again every two seconds.
+function connect() {
+  events = new EventSource(query("/events"));
+  events.onmessage = (message) => showState(JSON.parse(message.data));
+  events.onerror = () => {
+    document.getElementById("phase").textContent = "disconnected";
+    document.body.dataset.phase = "disconnected";
+    if (events.readyState === EventSource.CLOSED) {
+      events.close();
+      setTimeout(connect, 2000);
+    }
+  };
+}
+connect();
+window.addEventListener("pagehide", () => events.close());
+
+document.getElementById("next").addEventListener("submit", async (submit) => {
+  submit.preventDefault();
+  const value = (id) => encodeURIComponent(document.getElementById(id).value);
+  const answer = await fetch(query("/settings", "&width=" + value("width") + "&height=" +
+                                   value("height") + "&samples=" + value("samples")),
+                             { method: "POST" });
+  document.getElementById("asked").textContent = answer.ok ? "" : await answer.text();
+});
 
 canvas.addEventListener("click", async (click) => {
   const box = canvas.getBoundingClientRect();
   const x = Math.floor((click.clientX - box.left) * canvas.width / box.width);
   const y = Math.floor((click.clientY - box.top) * canvas.height / box.height);
   const out = document.getElementById("explain");
+  const round = state ? state.round : 0;
+  explained = { x: x, y: y, round: round };
+  placeMarker();
+  out.className = "";
   out.textContent = "explaining " + x + "," + y + " ...";
   const answer = await fetch(query("/explain", "&x=" + x + "&y=" + y));
-  out.textContent = await answer.text();
+  const text = await answer.text();
+  if (explained && explained.x === x && explained.y === y) out.textContent = text;
+  markStale(state ? state.round : 0);
 });
+window.addEventListener("resize", placeMarker);
 
 document.getElementById("save").addEventListener("click", () => {
   canvas.toBlob((blob) => {

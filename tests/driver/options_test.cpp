@@ -55,7 +55,7 @@ TEST(CommandLine, OptionsWithoutEffectAreSaid) {
 // The preview's own mistakes are refused before anything is served.
 TEST(CommandLine, ThePreviewRefusesWhatItCannotServe) {
 #ifndef FOTOLUME_HAVE_SERVE
-    GTEST_SKIP() << "this build has no preview program (it needs cpp-httplib)";
+    GTEST_SKIP() << "this build has no preview program (it needs Boost)";
 #endif
     const std::string tryHelp = "\nTry 'fotolume --help' for more information.\n";
     const struct {

@@ -40,17 +40,17 @@ def write(path, text, rename=False):
         os.rename(target, path)
 
 
-def reference(folder, text):
+def reference(folder, text, size=SIZE, samples="16"):
     """The command line's own bytes for this scene."""
     scene, image = os.path.join(folder, "ref.txt"), os.path.join(folder, "ref.ppm")
     write(scene, text)
-    subprocess.run([FOTOLUME, "--samples", "16", "--aa-threshold", "0", scene, image,
-                    str(SIZE[0]), str(SIZE[1])], check=True)
+    subprocess.run([FOTOLUME, "--samples", samples, "--aa-threshold", "0", scene, image,
+                    str(size[0]), str(size[1])], check=True)
     with open(image, "rb") as f:
         data = f.read()
     os.unlink(scene)
     os.unlink(image)
-    return data[len(data) - SIZE[0] * SIZE[1] * 3:]
+    return data[len(data) - size[0] * size[1] * 3:]
 
 
 def start(scene, *extra):
@@ -98,32 +98,72 @@ def refusals(folder, scene):
         assert get(url, "/?t=" + token, method="POST")[0] in (404, 405)
         assert get(url, "/explain?t=%s&x=%d&y=0" % (token, SIZE[0]))[0] == 400
         wait("an explanation", lambda: get(url, "/explain?t=%s&x=120&y=90" % token)[0] == 200)
-        # Stuck clients (a request never finished) hold no one else up.
-        stuck = [socket.create_connection(("127.0.0.1", int(url.split(":")[2].split("/")[0])))
-                 for _ in range(4)]
-        for s in stuck:
+        assert get(url, "/?t=" + token + "x")[0] == 403, "the token as a prefix"
+        assert get(url, "/?t=" + token + "&t=" + wrong)[0] == 200, "the first t counts"
+        port = int(url.split(":")[2].split("/")[0])
+        # Raw requests: one Host, without NUL, or 400.
+        for request, status in [
+                (b"GET /?t=%s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nHost: 127.0.0.1:%d\r\n\r\n", b"400"),
+                (b"GET /?t=%s HTTP/1.1\r\nHost: 127.0.0.1:%d\x00x\r\n\r\n", b"400"),
+                (b"GET /?t=%s HTTP/1.1\r\n\r\n", b"400"),
+                (b"GET /?t=%s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n", b"200")]:
+            raw = socket.create_connection(("127.0.0.1", port), timeout=10)
+            raw.sendall(request.replace(b"%s", token.encode()).replace(b"%d", str(port).encode()))
+            reply = raw.recv(64)
+            raw.close()
+            assert reply.startswith(b"HTTP/1.1 " + status), (request, reply)
+        # Stuck clients hold no one else up: idle ones, and slow ones that
+        # trickle a header a byte at a time; a request that has not arrived
+        # whole within a few seconds is closed, however steadily it trickles.
+        idle = [socket.create_connection(("127.0.0.1", port)) for _ in range(10)]
+        slow = [socket.create_connection(("127.0.0.1", port)) for _ in range(10)]
+        opened = time.time()
+        for s in slow:
             s.sendall(b"GET /?t=" + token.encode() + b" HTTP/1.1\r\n")
-        started = time.time()
-        assert get(url, "/image?t=" + token)[0] in (200, 204)
-        assert time.time() - started < 2, "a stuck client stalled another"
-        for s in stuck:
+        for path in ("/?t=", "/image?t=", "/explain?x=1&y=1&t="):
+            started = time.time()
+            assert get(url, path + token)[0] in (200, 204)
+            assert time.time() - started < 1, "a stuck client stalled a request for " + path
+        closed = None
+        while closed is None and time.time() - opened < 12:
+            for s in slow:
+                try:
+                    s.sendall(b"X")
+                except OSError:
+                    closed = time.time() - opened
+            time.sleep(0.3)
+        assert closed is not None and closed < 10, "a trickling request was never closed"
+        for s in idle + slow:
             s.close()
-        # At most eight open pages; the ninth is told so.
-        streams = []
-        for _ in range(8):
+        # At most eight open pages; the ninth is told so, and a page that
+        # closes gives its place back at once.
+        def open_page():
             port = int(url.split(":")[2].split("/")[0])
             c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
             c.request("GET", "/events?t=" + token)
-            assert c.getresponse().status == 200
-            streams.append(c)
+            answer = c.getresponse()
+            assert answer.status == 200, answer.status
+            return answer  # holds the stream's socket
+        streams = [open_page() for _ in range(8)]
         assert get(url, "/events?t=" + token)[0] == 503
-        for c in streams:
-            c.close()
+        streams.pop().close()
+        time.sleep(0.2)
+        streams.append(open_page())
+        assert get(url, "/events?t=" + token)[0] == 503
+        for answer in streams:
+            answer.close()
         assert sorted(os.listdir(folder)) == before, "the server wrote a file"
     finally:
         server.terminate()
         server.wait(10)
     assert server.returncode != 0
+    # An address written short is printed as a browser will send it back.
+    server, url = start(scene, "--listen", "127.1")
+    try:
+        assert get(url, "/?t=" + url.split("t=")[1])[0] == 200
+    finally:
+        server.terminate()
+        server.wait(10)
     # On every address: any numeric Host, never a name a DNS could point here.
     server, url = start(scene, "--listen", "0.0.0.0")
     try:
@@ -197,6 +237,9 @@ def browser_session(webdriver, service, folder, scene):
     try:
         opened = time.time()
         page.get(url)
+        page.execute_script(
+            "window.phases = []; new MutationObserver(() => window.phases.push("
+            "document.body.dataset.phase)).observe(document.body, {attributes: true});")
         wait("the first picture", lambda: page_state(page)[2] > 0)
         print("first picture %.2f s after the page opened" % (time.time() - opened))
         settled(page, 0)
@@ -234,10 +277,18 @@ def browser_session(webdriver, service, folder, scene):
         expected = reference(folder, scene_text("1 0 1"))
         assert canvas_rgb(page) == expected, "after the scene came back"
 
-        # A click explains the pixel; the button saves the picture as PNG.
+        # A click explains the pixel and marks it on the picture; the
+        # button saves the picture as PNG.
         canvas = page.find_element("id", "picture")
         webdriver.ActionChains(page).move_to_element_with_offset(canvas, 0, 0).click().perform()
         wait("the explanation", lambda: page.find_element("id", "explain").text.startswith("pixel"))
+        marker = page.find_element("id", "marker")
+        assert marker.value_of_css_property("display") == "block", "no marker on the picture"
+        centre = (canvas.location["x"] + canvas.size["width"] / 2,
+                  canvas.location["y"] + canvas.size["height"] / 2)
+        spot = (marker.location["x"] + marker.size["width"] / 2,
+                marker.location["y"] + marker.size["height"] / 2)
+        assert abs(spot[0] - centre[0]) < 3 and abs(spot[1] - centre[1]) < 3, (spot, centre)
         if os.environ.get("FOTOLUME_SCREENSHOT"):
             page.save_screenshot(os.environ["FOTOLUME_SCREENSHOT"])
         page.find_element("id", "save").click()
@@ -247,6 +298,51 @@ def browser_session(webdriver, service, folder, scene):
         if shutil.which("pngtopnm"):
             ppm = subprocess.run(["pngtopnm", saved_png], check=True, capture_output=True).stdout
             assert ppm[-len(expected):] == expected, "the saved PNG"
+
+        # A newer render makes the explanation stale and takes its marker.
+        round_ = page_state(page)[1]
+        write(scene, scene_text("1 0 1") + "\n")
+        settled(page, round_)
+        assert page.find_element("id", "explain").get_attribute("class") == "stale"
+        assert "has changed since" in page.find_element("id", "explain").text
+        assert marker.value_of_css_property("display") == "none"
+
+        # The page asks for another size and samples: the next render has them.
+        round_ = page_state(page)[1]
+        for field, value in (("width", "120"), ("height", "90"), ("samples", "2")):
+            box = page.find_element("id", field)
+            box.clear()
+            box.send_keys(value)
+        page.find_element("id", "apply").click()
+        settled(page, round_)
+        assert page.execute_script("return [state.width, state.height, state.samples]") == \
+            [120, 90, 2]
+        assert canvas_rgb(page) == reference(folder, scene_text("1 0 1"), (120, 90), "2"), \
+            "after the page asked for another size"
+
+        # The phases of a render are seen as they pass, reading and building
+        # with how far they have got.
+        phases = page.execute_script("return window.phases")
+        for phase in ("reading", "building", "coarse", "tracing", "smoothing", "done"):
+            assert phase in phases, (phase, phases)
+
+        # A closed page gives its event stream back at once; a page told
+        # that too many are open tries again, and connects once one closes.
+        page.get("about:blank")
+        token, port = url.split("t=")[1], int(url.split(":")[2].split("/")[0])
+        held = []
+        for _ in range(8):
+            c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+            c.request("GET", "/events?t=" + token)
+            answer = c.getresponse()
+            assert answer.status == 200, "a closed page's place was not given back"
+            held.append(answer)
+        page.get(url)
+        wait("the refused page", lambda: page_state(page)[0] == "disconnected", 10)
+        held.pop().close()
+        wait("the page to connect again", lambda: page_state(page)[0] == "done", 10)
+        for answer in held:
+            answer.close()
     finally:
         page.quit()
         server.terminate()
