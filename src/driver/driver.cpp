@@ -80,14 +80,16 @@ std::string checkRegion(const CommandLine& line, long long width, long long heig
     return "";
 }
 
-// Whether the image would overwrite the scene file itself (the same file
-// through any name or link).
+}  // namespace
+
 bool sameFile(const char* scene, const char* image) {
     struct stat a {};
     struct stat b {};
     return stat(scene, &a) == 0 && stat(image, &b) == 0 && S_ISREG(a.st_mode) &&
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
+
+namespace {
 
 // Options that would change nothing in this run are said, not ignored.
 }  // namespace
@@ -241,8 +243,26 @@ int renderCommand(const CommandLine& line) {
 
 }  // namespace
 
+bool standardOutputClosed = false;
+
+namespace {
+
+// Whether this run's output (not its messages) goes to standard output.
+bool writesToStandardOutput(const CommandLine& line) {
+    return line.help || line.version || line.explain || (line.check && line.dump) || line.serve ||
+           (!line.check && line.operands.size() == 4 && std::strcmp(line.operands[1], "-") == 0);
+}
+
+}  // namespace
+
 int runFotolume(int argc, char** argv, ServeCommand serve) {
     const CommandLine line = parseCommandLine(argc, argv);
+    if (standardOutputClosed && line.bad.empty() && writesToStandardOutput(line)) {
+        std::fprintf(stderr,
+                     "fotolume: standard output is closed, and this run writes to it: nothing "
+                     "was done\n");
+        return EXIT_FAILURE_INPUT;
+    }
     if (!line.bad.empty())
         return line.explain ? explainError(line, line.bad, EXIT_USAGE) : usageError(line.bad);
     sceneLimitMib = line.sceneLimitMib > 0 ? line.sceneLimitMib : DEFAULT_SCENE_LIMIT_MIB;
@@ -262,6 +282,11 @@ int runFotolume(int argc, char** argv, ServeCommand serve) {
     }
     if (line.dump)
         std::fprintf(stderr, "fotolume: warning: --dump has no effect without --check\n");
+    if (line.watch && line.explain)
+        return explainError(line, "--watch does not go with --explain: a pixel is explained once",
+                            EXIT_USAGE);
+    if (line.watch && line.serve)
+        return usageError("--watch does not go with --serve, which renders again at every save");
     if (line.explain) return explainCommand(line);
     if (line.serve) {
         warnIneffective(line);

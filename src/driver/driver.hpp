@@ -69,6 +69,19 @@ bool imageSize(const char* widthText, const char* heightText, long long& width, 
 std::string imageSizeProblem(const char* widthText, const char* heightText, long long& width,
                              long long& height);
 
+// Memory that runs out is the one message and status 1: on the main thread
+// the run ends there (an image's temporary file goes, the target stays as
+// it was); a render thread gives up its part and leaves it to the others.
+void installOutOfMemoryHandler();
+
+// Set at start when standard output was closed (it is then /dev/null): a
+// mode that writes to it fails before doing any work.
+extern bool standardOutputClosed;
+
+// Whether the image would overwrite the scene file itself (the same file
+// through any name or link).
+bool sameFile(const char* scene, const char* image);
+
 // Options that would change nothing in this run are said, not ignored.
 void warnIneffective(const CommandLine& line);
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,24 @@ int finishText() {
     std::fprintf(stderr, "fotolume: write error: %s\n", std::strerror(error));
     return EXIT_FAILURE_INPUT;
 }
+
+namespace {
+
+// The exception a render thread throws comes from the runtime's emergency
+// reserve, which does not need memory.
+void outOfMemory() {
+    if (allocationMayFail) throw std::bad_alloc();  // that thread gives up its part
+    discardPendingImage();
+    static const char message[] = "Memoria insuficiente\n";
+    if (write(STDERR_FILENO, message, sizeof message - 1) < 0) {
+        // nothing more can be said
+    }
+    _exit(EXIT_FAILURE_INPUT);
+}
+
+}  // namespace
+
+void installOutOfMemoryHandler() { std::set_new_handler(outOfMemory); }
 
 int usageError(const std::string& problem) {
     printUsage();

@@ -35,6 +35,9 @@ int renderWatched(const CommandLine& line, const FileStamp& before, int& warning
 int watchCommand(const CommandLine& line) {
     const char* scene = line.operands[0];
     const std::string image = printable(line.operands[1]);
+    // No save can mend an image that is the scene: said once, not watched.
+    if (sameFile(scene, line.operands[1])) return renderOnce(line, RenderWatch{});
+    sceneOnlyRegular = true;
     for (;;) {
         const FileStamp before = stampOf(scene);
         const auto start = std::chrono::steady_clock::now();
@@ -52,10 +55,13 @@ int watchCommand(const CommandLine& line) {
             std::fprintf(stderr, "fotolume: rendered %s in %.2f s, %d warning%s; watching %s\n",
                          image.c_str(), seconds, warnings, warnings == 1 ? "" : "s",
                          printable(scene).c_str());
-        else
+        else if (stampOf(line.operands[1]).exists)
             std::fprintf(stderr,
                          "fotolume: nothing rendered; %s keeps its last image; watching %s\n",
                          image.c_str(), printable(scene).c_str());
+        else
+            std::fprintf(stderr, "fotolume: nothing rendered; watching %s\n",
+                         printable(scene).c_str());
         std::fflush(stderr);
         std::fflush(stdout);
         waitForChange(scene, before);

@@ -122,8 +122,7 @@ std::string takeOption(int argc, char** argv, int& i, Options& o) {
         p.floor = good;
     } else if (option == "--crease") {
         good = numbers(value, 1, &o.crease) && o.crease >= 0 && o.crease <= 180;
-    }
-    else if (option == "--rotate") {
+    } else if (option == "--rotate") {
         double v[4];
         good = numbers(value, 4, v) && (v[0] != 0 || v[1] != 0 || v[2] != 0);
         p.rotate = good;
@@ -158,10 +157,14 @@ int usageError(const std::string& problem) {
 
 }  // namespace
 
-int runImport(int argc, char** argv) {
+int runImport(int argc, char** argv, bool outputClosed) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
+        if ((word == "-h" || word == "--help" || word == "--version") && outputClosed) {
+            std::fputs("fotolume-import: standard output is closed: nothing was done\n", stderr);
+            return 1;
+        }
         if (word == "-h" || word == "--help") {
             std::fputs(USAGE, stdout);
             return std::fflush(stdout) == 0 ? 0 : 1;
@@ -180,13 +183,19 @@ int runImport(int argc, char** argv) {
         }
     }
     if (o.model.empty()) return usageError("no model file given");
+    if (outputClosed && o.into.empty()) {
+        std::fprintf(stderr,
+                     "fotolume-import: standard output is closed, and the rows go there "
+                     "(give --into SCENE to add them to a scene): nothing was done\n");
+        return 1;
+    }
     if (o.placement.fit && o.scaled)
         return usageError("--fit sets the scale and the position: not with --scale or --translate");
     Model model;
     std::string error;
     if (!loadModel(o.model, o.form, o.crease, model, error)) {
         std::fprintf(stderr, "fotolume-import: cannot read %s: %s\n", printable(o.model).c_str(),
-                     error.c_str());
+                     error == "std::bad_alloc" ? "out of memory" : error.c_str());
         return 1;
     }
     if (!place(model, o.placement, error)) {
@@ -194,13 +203,22 @@ int runImport(int argc, char** argv) {
                      error.c_str());
         return 1;
     }
+    const long long lastPigment =
+        static_cast<long long>(o.pigment) +
+        (o.perMaterial ? static_cast<long long>(model.materialColors.size()) - 1 : 0);
+    if (o.into.empty() && lastPigment > 2147483647LL) {
+        std::fprintf(stderr,
+                     "fotolume-import: --pigment %d with --per-material names pigments past the "
+                     "largest row number, 2147483647\n",
+                     o.pigment);
+        return 1;
+    }
     std::string out;
     long long rows = 0;
     if (o.into.empty()) {
         out = objectRows(model, o.form, o.pigment, o.perMaterial, o.finish, rows);
-    } else if (const int status =
-                   addToScene(o.into, baseName(o.model), model, o.form, o.pigment, o.perMaterial,
-                              o.finish, out);
+    } else if (const int status = addToScene(o.into, baseName(o.model), model, o.form, o.pigment,
+                                             o.perMaterial, o.finish, out);
                status != 0) {
         return status;
     }

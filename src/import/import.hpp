@@ -42,6 +42,8 @@ bool loadModel(const std::string& file, Form form, double creaseDegrees, Model& 
 // The face's normal, as long as twice its area (zero for a face that spans
 // nothing).
 Point faceNormal(const Model& model, const Face& face);
+// Whether the three corners span a triangle: no two alike, not on a line.
+bool spans(const Model& model, const Face& face);
 
 // Normals for every face's corners (see normals.cpp): corners parted where
 // faces meet at more than `creaseDegrees`.
@@ -89,7 +91,8 @@ std::string objectRows(const Model& model, Form form, int pigment, bool perMater
 int addToScene(const std::string& scene, const std::string& label, const Model& model, Form form,
                int pigment, bool perMaterial, int finish, std::string& out);
 
-// The whole command: returns the exit status.
-int runImport(int argc, char** argv);
+// The whole command: returns the exit status. `outputClosed`: standard
+// output was closed at start, so only --into has somewhere to write.
+int runImport(int argc, char** argv, bool outputClosed = false);
 
 }  // namespace fotolume::import

@@ -1,6 +1,10 @@
 // Adding a model's rows to an existing scene: the scene is read as a render
 // reads it (so the counts and the ends of the sections are known), then its
 // text is changed in exactly those places.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -33,10 +37,61 @@ std::string pigmentRows(const Model& model) {
     return rows;
 }
 
+// Why the scene cannot take rows before it is even read ("" when it can):
+// a folder, a pipe (read twice, once for its text and once as a scene), or
+// the very file standard output goes to (the result would be written over,
+// or after, the text it is made from).
+std::string unfitScene(const std::string& scene) {
+    struct stat about {};
+    if (stat(scene.c_str(), &about) != 0) return "";  // said when it is read
+    if (S_ISDIR(about.st_mode)) return printable(scene) + " is a folder, not a scene";
+    if (!S_ISREG(about.st_mode))
+        return "the scene " + printable(scene) +
+               " must be a regular file (it is a pipe or a device)";
+    struct stat output {};
+    if (fstat(STDOUT_FILENO, &output) == 0 && output.st_dev == about.st_dev &&
+        output.st_ino == about.st_ino)
+        return "standard output is the scene " + printable(scene) +
+               " itself; write the result to another file, then rename it over the scene";
+    return "";
+}
+
+// A scene with no objects yet (camera and lights only) warns only that it
+// has none: the most natural place to add a model.
+bool readsForRows(const std::string& scene) {
+    std::FILE* said = std::tmpfile();
+    int warnings = 0;
+    const ReadStatus status = readScene(scene.c_str(), said != nullptr ? said : stderr, &warnings);
+    const bool fit =
+        status == ReadStatus::Ok && (warnings == 0 || (warnings == 1 && objectCount == 0));
+    if (said == nullptr) return fit;
+    if (!fit) {
+        std::rewind(said);
+        for (int c; (c = std::fgetc(said)) != EOF;) std::fputc(c, stderr);
+    }
+    std::fclose(said);
+    return fit;
+}
+
 }  // namespace
 
 int addToScene(const std::string& scene, const std::string& label, const Model& model, Form form,
                int pigment, bool perMaterial, int finish, std::string& out) {
+    const std::string unfit = unfitScene(scene);
+    if (!unfit.empty()) {
+        std::fprintf(stderr, "fotolume-import: %s\n", unfit.c_str());
+        return 1;
+    }
+    for (std::size_t m = 0; perMaterial && m < model.materialColors.size(); ++m) {
+        const Point& c = model.materialColors[m];
+        if (!std::isfinite(c.x) || !std::isfinite(c.y) || !std::isfinite(c.z)) {
+            std::fprintf(stderr,
+                         "fotolume-import: material %zu's colour is not a finite number (%s %s "
+                         "%s): mend the model's material, or leave out --per-material\n",
+                         m, number(c.x).c_str(), number(c.y).c_str(), number(c.z).c_str());
+            return 1;
+        }
+    }
     std::ifstream in(scene, std::ios::binary);
     std::stringstream whole;
     whole << in.rdbuf();
@@ -47,8 +102,7 @@ int addToScene(const std::string& scene, const std::string& label, const Model& 
     }
     std::string text = whole.str();
     imageWidth = imageHeight = 1;
-    int warnings = 0;
-    if (readScene(scene.c_str(), stderr, &warnings) != ReadStatus::Ok || warnings > 0) {
+    if (!readsForRows(scene)) {
         std::fprintf(stderr,
                      "fotolume-import: the scene %s must read without a warning before rows are "
                      "added to it (fotolume --check %s says what to mend)\n",

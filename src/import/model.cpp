@@ -15,12 +15,6 @@ namespace {
 
 Point toPoint(const aiVector3D& v) { return Point{v.x, v.y, v.z}; }
 
-// Whether the three corners span a triangle: no two alike, not on a line.
-bool spans(const Model& model, const Face& face) {
-    const Point n = faceNormal(model, face);
-    return n.x != 0 || n.y != 0 || n.z != 0;
-}
-
 // The faces of one mesh of the file, its corners after those already read.
 bool addMesh(const aiMesh& mesh, bool withNormals, Model& model, std::string& error) {
     const std::size_t base = model.points.size();

@@ -12,6 +12,11 @@
 
 namespace fotolume::import {
 
+bool spans(const Model& model, const Face& face) {
+    const Point n = faceNormal(model, face);
+    return n.x != 0 || n.y != 0 || n.z != 0;
+}
+
 Point faceNormal(const Model& model, const Face& f) {
     const Point& a = model.points[f.corner[0]];
     const Point& b = model.points[f.corner[1]];

@@ -42,8 +42,7 @@ void turn(Model& model, const Placement& placement) {
         if (placement.up == 'z') forEachPoint(*set, [](Point& p) { p = Point{p.x, p.z, -p.y}; });
         if (placement.up == 'x') forEachPoint(*set, [](Point& p) { p = Point{-p.y, p.x, p.z}; });
         if (placement.rotate)
-            forEachPoint(*set,
-                         [&](Point& p) { p = turned(p, placement.axis, placement.degrees); });
+            forEachPoint(*set, [&](Point& p) { p = turned(p, placement.axis, placement.degrees); });
     }
 }
 
@@ -66,6 +65,35 @@ void bounds(const Model& model, double lo[3], double hi[3]) {
         }
     }
 }
+
+namespace {
+
+// The corners as the rows will hold them (single precision, the model
+// library's own), and the faces that still span an area there: a placement
+// can squeeze a face to nothing, or throw a corner beyond what a row holds.
+bool keepsItsFaces(Model& model, std::string& error) {
+    for (Point& p : model.points) {
+        const float single[3] = {static_cast<float>(p.x), static_cast<float>(p.y),
+                                 static_cast<float>(p.z)};
+        if (!std::isfinite(single[0]) || !std::isfinite(single[1]) || !std::isfinite(single[2])) {
+            error =
+                "placed as asked, a corner lies beyond the largest coordinate a row holds "
+                "(about 3.4e38)";
+            return false;
+        }
+        p = Point{single[0], single[1], single[2]};
+    }
+    const std::size_t before = model.faces.size();
+    model.faces.erase(std::remove_if(model.faces.begin(), model.faces.end(),
+                                     [&](const Face& f) { return !spans(model, f); }),
+                      model.faces.end());
+    model.dropped += static_cast<long>(before - model.faces.size());
+    if (!model.faces.empty()) return true;
+    error = "placed as asked, no face spans an area any more (is the scale too small?)";
+    return false;
+}
+
+}  // namespace
 
 bool place(Model& model, const Placement& placement, std::string& error) {
     for (const Point& p : model.points)
@@ -106,7 +134,7 @@ bool place(Model& model, const Placement& placement, std::string& error) {
                 error = "placed as asked, the model has a value that is not a finite number";
                 return false;
             }
-    return true;
+    return keepsItsFaces(model, error);
 }
 
 std::string number(double value) { return exactDecimal(value); }

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,6 +105,33 @@ ReadStatus readWith(SceneReader&& reader, const char* fileName, std::FILE* diagn
 }  // namespace
 
 std::FILE* cannotOpenOut = nullptr;
+bool sceneOnlyRegular = false;
+
+namespace {
+
+// Opened without waiting (a fifo with no writer would block the open), and
+// kept only when it is a regular file; nullptr with errno 0 when it is not
+// one (said to `diagnostics`), with errno set when it cannot be opened.
+std::FILE* openRegular(const char* fileName, std::FILE* diagnostics) {
+    const int fd = open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat about {};
+    if (fstat(fd, &about) != 0 || !S_ISREG(about.st_mode)) {
+        close(fd);
+        std::fprintf(diagnostics,
+                     "%s: error: the scene is not a regular file (a fifo, a device or a folder "
+                     "stands in its place); a watched scene must be a file\n",
+                     printable(fileName).c_str());
+        errno = 0;
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* in = fdopen(fd, "r");
+    if (in == nullptr) close(fd);
+    return in;
+}
+
+}  // namespace
 
 std::string cannotOpenMessage(const char* fileName) {
     return std::string("Nao foi possivel abrir o arquivo ") + fileName +
@@ -118,6 +146,9 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings
     if (std::strcmp(fileName, "-") == 0) {  // standard input, as command-line tools read it
         const int copy = dup(STDIN_FILENO);
         in = copy >= 0 ? fdopen(copy, "r") : nullptr;
+    } else if (sceneOnlyRegular) {
+        in = openRegular(fileName, diagnostics);
+        if (in == nullptr && errno == 0) return ReadStatus::Refused;  // said
     } else if (!std::filesystem::is_directory(fileName, ignored)) {
         in = std::fopen(fileName, "r");
     }

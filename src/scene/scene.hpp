@@ -191,6 +191,11 @@ enum class ReadStatus {
 // bytes of its text passed and their number (0 until known).
 extern std::atomic<long long> sceneBytesRead, sceneBytesTotal;
 
+// Set by the modes that watch the scene (--watch, --serve): a scene that is
+// not a regular file (a fifo put in its place, a device) is refused, and
+// never opened in a way that waits for a writer.
+extern bool sceneOnlyRegular;
+
 // Reads the scene file into the tables and sets up the camera. Warnings and
 // errors about the content go to `diagnostics` as FILE:LINE:COLUMN: lines;
 // `warnings`, when given, receives how many warnings there were.

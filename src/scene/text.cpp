@@ -19,7 +19,7 @@ SceneText::SceneText(std::string text) : held_(std::move(text)) {
     sceneBytesTotal = size_;
 }
 
-SceneText::SceneText(int fd, long size) : fd_(fd), size_(size) {
+SceneText::SceneText(int fd, long size) : fd_(fd), size_(size), fileSize_(size) {
     sceneBytesRead = 0;
     sceneBytesTotal = size;
 }
@@ -31,7 +31,7 @@ std::string SceneText::substr(long at, long count) const {
 }
 
 char SceneText::fetch(long i) const {
-    if (fd_ < 0 || i < 0 || i >= size_) return '\0';
+    if (fd_ < 0 || i < 0 || i >= fileSize_) return '\0';
     const long start = i / PAGE * PAGE;
     Page* page = &pages_[0];
     for (Page& candidate : pages_) {
@@ -46,7 +46,7 @@ char SceneText::fetch(long i) const {
         // furthest page counts.
         if (start > sceneBytesRead.load(std::memory_order_relaxed))
             sceneBytesRead.store(start, std::memory_order_relaxed);
-        const long length = std::min(PAGE, size_ - start);
+        const long length = std::min(PAGE, fileSize_ - start);
         page->bytes.resize(static_cast<std::size_t>(length));
         long got = 0;
         while (got < length) {
@@ -56,8 +56,14 @@ char SceneText::fetch(long i) const {
             got += n;
         }
         if (got < length) {
+            // The file shrank while it was read: the text ends where the
+            // file now does (reading on through the missing stretch, every
+            // backward look would cross all of it). The page keeps its
+            // length, blanks in place of what is gone, for whoever holds
+            // its bytes.
             failed_ = true;
             std::fill(page->bytes.begin() + got, page->bytes.end(), ' ');
+            size_ = std::min(size_, start + got);
         }
         page->start = start;
     }

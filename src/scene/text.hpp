@@ -36,7 +36,7 @@ public:
     // Held text, for a memory stream over it (nullptr for a file).
     char* held() { return fd_ < 0 ? &held_[0] : nullptr; }
     // Whether a page of the file could not be read whole (it shrank, or a
-    // read failed): the missing bytes read as blanks.
+    // read failed): the text then ends where the read did (size() shrinks).
     bool failed() const { return failed_; }
 
 private:
@@ -44,7 +44,8 @@ private:
 
     std::string held_;
     int fd_ = -1;
-    long size_ = 0;
+    mutable long size_ = 0;  // shrinks when the file does while it is read
+    long fileSize_ = 0;      // as the file said at the start: the pages' extent
     struct Page {
         long start = -1;
         unsigned long used = 0;  // when it was last fetched, for replacing the oldest

@@ -76,7 +76,7 @@ public:
     // of the file".
     std::string tokenAt(long before) { return locate(before).token; }
     // Bytes of text from reading's position to the end.
-    long bytesLeft() const { return text_.size() - pos_; }
+    long bytesLeft() const { return text_.size() > pos_ ? text_.size() - pos_ : 0; }
 
     void error(long before, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void warn(long before, const char* format, ...) __attribute__((format(printf, 3, 4)));

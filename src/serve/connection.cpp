@@ -155,7 +155,8 @@ void Connection::answer(const http::request<http::string_body>& request) {
 }
 
 void Connection::explain(long long x, long long y, unsigned version, bool keepAlive) {
-    net::post(server_.workers, [self = shared_from_this(), x, y, version, keepAlive] {
+    net::io_context& where = server_.workersRunning ? server_.workers : server_.loop;
+    net::post(where, [self = shared_from_this(), x, y, version, keepAlive] {
         int status = 200;
         std::string text = explanation(self->server_.preview, x, y, status);
         net::post(self->server_.loop, [self, text = std::move(text), status, version, keepAlive] {

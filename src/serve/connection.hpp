@@ -39,7 +39,10 @@ class Connection;
 struct ServerState {
     ServerState(Preview& p, const Guard& g) : preview(p), guard(g) {}
     net::io_context loop{1};
-    net::thread_pool workers{2};  // explanations trace, away from the loop
+    // Explanations trace away from the loop, on the threads that run
+    // `workers` (on the loop itself when no thread could be had).
+    net::io_context workers{1};
+    bool workersRunning = false;
     Preview& preview;
     const Guard& guard;
     std::list<std::weak_ptr<Connection>> open;

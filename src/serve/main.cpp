@@ -4,6 +4,7 @@
 
 #include "driver/driver.hpp"
 #include "driver/help.hpp"
+#include "os/os.hpp"
 #include "serve/preview.hpp"
 #include "serve/serve.hpp"
 
@@ -35,6 +36,8 @@ int serveFromLine(const CommandLine& line) {
 }  // namespace fotolume
 
 int main(int argc, char** argv) {
+    fotolume::standardOutputClosed = fotolume::os::guardStandardDescriptors().output;
+    fotolume::installOutOfMemoryHandler();
     // Without --serve (run by hand), it is fotolume itself.
     return fotolume::runFotolume(argc, argv, fotolume::serveFromLine);
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "scene/scene.hpp"
@@ -82,10 +83,16 @@ bool coarsePass(Preview& preview, Pixels& pixels, int step, const std::atomic<bo
 // each has got, a few times a second.
 class Progress {
 public:
-    explicit Progress(Preview& preview) : preview_(preview), thread_([this] { run(); }) {}
+    // Without a thread to spare, the phases are shown without progress.
+    explicit Progress(Preview& preview) : preview_(preview) {
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+        }
+    }
     ~Progress() {
         stage_ = DONE;
-        thread_.join();
+        if (thread_.joinable()) thread_.join();
     }
     void building() {
         faces_ = meshFaceCount() + objectCount;

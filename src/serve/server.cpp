@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <exception>
 #include <system_error>
 #include <thread>
 
@@ -96,12 +97,23 @@ int serve(const ServeSettings& settings) {
             server.tellPages();
         });
     });
+    static auto& busy = *new net::executor_work_guard<net::io_context::executor_type>(
+        server.workers.get_executor());
+    (void)busy;
+    for (int k = 0; k < 2; ++k) {
+        try {
+            std::thread([] { server.workers.run(); }).detach();
+            server.workersRunning = true;
+        } catch (const std::system_error&) {
+            break;  // fewer workers, or the loop traces them itself
+        }
+    }
+    std::thread([] { renderForPreview(preview); }).detach();
     std::printf("http://%s/?t=%s\n", guard.hosts.front().c_str(), guard.token.c_str());
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "fotolume: the page's address could not be printed\n");
         return 1;
     }
-    std::thread([] { renderForPreview(preview); }).detach();
     accept(server, acceptor);
     server.loop.run();
     std::fprintf(stderr, "fotolume: the preview server stopped\n");
@@ -114,12 +126,13 @@ int serveCommand(const ServeSettings& settings) {
     std::signal(SIGPIPE, SIG_IGN);  // a page closed mid-answer must not end the server
     imageWidth = settings.width;
     imageHeight = settings.height;
+    sceneOnlyRegular = true;  // a fifo put in the scene's place must not stop the page
     int status = 1;
     try {
         status = serve(settings);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "fotolume: out of memory: the preview cannot be served\n");
-    } catch (const std::system_error& error) {
+    } catch (const std::exception& error) {  // no thread or descriptor to be had
         std::fprintf(stderr, "fotolume: the preview cannot be served: %s\n", error.what());
     }
     std::fflush(stderr);

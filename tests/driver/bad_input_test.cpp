@@ -3,6 +3,7 @@
 // error message, no image), and never crashes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -290,6 +291,52 @@ TEST(BadInput, OutputPathsThatCannotBeWritten) {
         EXPECT_EQ(run.status, EXIT_FAILURE_INPUT);
         EXPECT_EQ(test::readFile(locked), "keep");
     }
+}
+
+}  // namespace
+}  // namespace fotolume
+
+namespace fotolume {
+namespace {
+
+// A closed standard output is a failure for every mode whose output goes
+// there (before any work: a server nobody can find is never started), and
+// nothing to the others; messages still go to standard error.
+TEST(BadInput, AClosedStandardOutputFailsWhatWritesToIt) {
+    test::TempDir dir;
+    const std::string scene = test::sourcePath("scenes/example.txt");
+    const std::string image = dir.path("out.ppm");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } rows[] = {
+        {{scene, "-", "4", "3"}, EXIT_FAILURE_INPUT},
+        {{"--explain", "1,1", scene, "4", "3"}, EXIT_FAILURE_INPUT},
+        {{"--explain", "1,1", "--explain-format", "json", scene, "4", "3"}, EXIT_FAILURE_INPUT},
+        {{"--check", "--dump", scene}, EXIT_FAILURE_INPUT},
+        {{"--serve", scene, "4", "3"}, EXIT_FAILURE_INPUT},
+        {{"--version"}, EXIT_FAILURE_INPUT},
+        {{"--help"}, EXIT_FAILURE_INPUT},
+        {{"--check", scene}, EXIT_OK},
+        {{scene, image, "4", "3"}, EXIT_OK},
+    };
+    for (const auto& row : rows) {
+        std::string command = "timeout 20 '" + std::string(FOTOLUME_BINARY) + "'";
+        for (const std::string& arg : row.args) command += " '" + arg + "'";
+        SCOPED_TRACE(command);
+        const int raw = std::system((command + " >&- 2>'" + dir.path("err") + "'").c_str());
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, row.status);
+        const std::string err = test::readFile(dir.path("err"));
+        EXPECT_EQ(err.find("standard output is closed") != std::string::npos,
+                  row.status != EXIT_OK)
+            << err;
+    }
+    EXPECT_TRUE(test::exists(image));
+#ifdef FOTOLUME_IMPORT_BINARY
+    const std::string model = dir.write("m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    const std::string importer = std::string("'") + FOTOLUME_IMPORT_BINARY + "' ";
+    EXPECT_EQ(WEXITSTATUS(std::system((importer + "'" + model + "' >&- 2>/dev/null").c_str())), 1);
+#endif
 }
 
 }  // namespace

@@ -123,5 +123,70 @@ TEST(CommandLine, SmallStacksSuffice) {
     }
 }
 
+// The preview and the importer run out in words too: across a sweep of
+// memory limits, each run is status 1 with a message (no abort, no hang),
+// or it works (the server serves until stopped).
+TEST(CommandLine, ThePreviewAndTheImporterRunOutInWords) {
+#ifdef FOTOLUME_SANITIZED
+    GTEST_SKIP() << "a virtual-memory limit and AddressSanitizer do not mix";
+#endif
+    int refused = 0, served = 0;
+    for (int kib = 10000; kib <= 70000; kib += 10000) {
+        const test::RunResult run = runFotolume({"--serve", example(), "64", "48"},
+                                                "ulimit -v " + std::to_string(kib) + "; timeout 2");
+        SCOPED_TRACE(std::to_string(kib) + " KiB: " + run.err);
+        if (run.status == 127) continue;  // the loader could not map the program: not ours
+        EXPECT_TRUE(run.status == EXIT_FAILURE_INPUT || run.status == 124) << run.status;
+        EXPECT_EQ(run.err.find("terminate called"), std::string::npos);
+        if (run.status == EXIT_FAILURE_INPUT) {
+            EXPECT_TRUE(run.err.find("Memoria insuficiente") != std::string::npos ||
+                        run.err.find("cannot be served") != std::string::npos);
+            ++refused;
+        } else {
+            ++served;
+        }
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(served, 0);
+#ifdef FOTOLUME_IMPORT_BINARY
+    // A sphere of 200,000 faces.
+    test::TempDir dir;
+    std::string model;
+    const int n = 317;
+    for (int i = 0; i <= n; ++i)
+        for (int j = 0; j < n; ++j)
+            model += "v " + std::to_string(i) + " " + std::to_string(j) + " " +
+                     std::to_string((i * j) % 7) + "\n";
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j + 1 < n; ++j) {
+            const int a = i * n + j + 1, b = a + 1, c = a + n, d = c + 1;
+            model += "f " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) +
+                     "\nf " + std::to_string(b) + " " + std::to_string(d) + " " + std::to_string(c) +
+                     "\n";
+        }
+    const std::string file = dir.write("big.obj", model);
+    int short_ = 0, imported = 0;
+    for (int kib = 40000; kib <= 400000; kib += 60000) {
+        const std::string command = "ulimit -v " + std::to_string(kib) + "; '" +
+                                    FOTOLUME_IMPORT_BINARY + "' '" + file + "' >/dev/null 2>'" +
+                                    dir.path("err") + "'";
+        const int raw = std::system(("/bin/sh -c \"" + command + "\"").c_str());
+        const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        const std::string err = test::readFile(dir.path("err"));
+        SCOPED_TRACE(std::to_string(kib) + " KiB: " + err);
+        if (status == 127) continue;
+        EXPECT_TRUE(status == 0 || status == 1) << status;
+        if (status == 1) {
+            EXPECT_NE(err.find("out of memory"), std::string::npos);
+            ++short_;
+        } else {
+            ++imported;
+        }
+    }
+    EXPECT_GT(short_, 0);
+    EXPECT_GT(imported, 0);
+#endif
+}
+
 }  // namespace
 }  // namespace fotolume

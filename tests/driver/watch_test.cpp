@@ -2,6 +2,7 @@
 // it, a deletion and a broken version; a save during a render abandons it.
 // Runs the built binary in the background.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/driver.hpp"
 #include "support/support.hpp"
 
 namespace fotolume {
@@ -116,6 +118,56 @@ TEST(Watch, ASaveDuringARenderStartsItOver) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_EQ(test::listing(dir), "err.txt out.ppm scene.txt");
     EXPECT_EQ(test::readFile(out), rendered(scene, size));
+}
+
+// What cannot be watched is said: an image that is its own scene ends the
+// run at once, --watch with --explain or --serve is a usage error; a fifo
+// put in the scene's place is refused without waiting for a writer, and
+// watching goes on; "keeps its last image" only while there is one.
+TEST(Watch, WhatCannotBeWatchedIsSaid) {
+    test::TempDir dir;
+    const std::string original = test::readFile(test::sourcePath("scenes/example.txt"));
+    const std::string scene = dir.write("scene.txt", original);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* said;
+    } rows[] = {
+        {{"--watch", scene, scene, "8", "6"}, EXIT_FAILURE_INPUT, "is the scene file"},
+        {{"--watch", "--explain", "1,1", scene, "8", "6"}, EXIT_USAGE, "does not go with --explain"},
+        {{"--watch", "--serve", scene, "8", "6"}, EXIT_USAGE, "does not go with --serve"},
+    };
+    for (const auto& row : rows) {
+        const test::RunResult run = test::runFotolume(row.args, "timeout 20");
+        EXPECT_EQ(run.status, row.status) << run.err;
+        EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(test::readFile(scene), original);
+
+    ASSERT_EQ(mkdir(dir.path("images").c_str(), 0700), 0);
+    const std::string out = dir.path("images/out.ppm"), err = dir.path("err.txt");
+    const pid_t pid = startWatching({scene, out, "8", "6"}, err);
+    ASSERT_GT(pid, 0);
+    const auto said = [&](const char* what, int n) {
+        return eventually([&] { return count(test::readFile(err), what) >= n; });
+    };
+    ASSERT_TRUE(said("fotolume: rendered ", 1)) << test::readFile(err);
+    std::remove(scene.c_str());
+    ASSERT_EQ(mkfifo(scene.c_str(), 0600), 0);
+    ASSERT_TRUE(said("not a regular file", 1)) << test::readFile(err);
+    ASSERT_TRUE(said("keeps its last image", 1)) << test::readFile(err);
+    std::remove(scene.c_str());
+    dir.write("scene.txt", original);
+    ASSERT_TRUE(said("fotolume: rendered ", 2)) << test::readFile(err);
+    // The image's folder goes: nothing is kept, so nothing is said to be.
+    std::remove(out.c_str());
+    ASSERT_EQ(rmdir(dir.path("images").c_str()), 0);
+    dir.write("scene.txt", original + "\n");
+    ASSERT_TRUE(said("nothing rendered; watching", 1)) << test::readFile(err);
+    EXPECT_EQ(count(test::readFile(err), "keeps its last image"), 1) << test::readFile(err);
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
 }
 
 }  // namespace

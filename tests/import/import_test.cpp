@@ -103,7 +103,8 @@ TEST(Import, EachFormatAndItsPlacement) {
     const std::string cube = dir.write("cube.obj", kCube);
     test::RunResult run = runImport("--triangles '" + cube + "'");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "fotolume-import: 12 faces from " + cube + ", placed from -1 -1 -1 to 1 1 1\n");
+    EXPECT_EQ(run.err,
+              "fotolume-import: 12 faces from " + cube + ", placed from -1 -1 -1 to 1 1 1\n");
     std::vector<std::string> all = corners(run.out);
     EXPECT_EQ(all.size(), 36u);  // six quads, two triangles each
     EXPECT_EQ(all.front(), "-1 -1 -1");
@@ -231,8 +232,9 @@ TEST(Import, ModelsBecomeSmoothRowsOfSharedCorners) {
         "quad.obj", "v 1 0 0\nv 2 0 0\nv 2 1 0\nv 1 1 0\nvn 0 0 3\nf 1//1 2//1 3//1 4//1\n");
     test::RunResult run = runImport("'" + quad + "'");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "0 0 smooth 4\n1 0 0  0 0 1\n2 0 0  0 0 1\n2 1 0  0 0 1\n1 1 0  0 0 1\n"
-                       "2\n0 1 2\n0 2 3\n");
+    EXPECT_EQ(run.out,
+              "0 0 smooth 4\n1 0 0  0 0 1\n2 0 0  0 0 1\n2 1 0  0 0 1\n1 1 0  0 0 1\n"
+              "2\n0 1 2\n0 2 3\n");
     // A quarter turn about z takes the corner (1, 0, 0) to (0, 1, 0); the
     // normal along z stays; a turn about x takes it to -y.
     run = runImport("--rotate '0 0 1 90' '" + quad + "'");
@@ -273,6 +275,130 @@ TEST(Import, ModelsBecomeSmoothRowsOfSharedCorners) {
             test::runFotolume({dir.write("scene.txt", run.out), "-", "16", "12"});
         EXPECT_EQ(render.status, 0) << form;
         EXPECT_EQ(render.err, "") << form;
+    }
+}
+
+}  // namespace
+}  // namespace fotolume
+
+namespace fotolume {
+namespace {
+
+// A binary PLY of the corners and faces, its header promising `promised`
+// faces (the faces given, when negative).
+std::string binaryPly(const std::vector<float>& points, const std::vector<int>& faces,
+                      int promised = -1) {
+    std::string text =
+        "ply\nformat binary_little_endian 1.0\nelement vertex " +
+        std::to_string(points.size() / 3) +
+        "\nproperty float x\nproperty float y\nproperty float z\nelement face " +
+        std::to_string(promised >= 0 ? promised : static_cast<int>(faces.size() / 3)) +
+        "\nproperty list uchar int vertex_indices\nend_header\n";
+    text.append(reinterpret_cast<const char*>(points.data()), points.size() * sizeof(float));
+    for (std::size_t f = 0; f < faces.size(); f += 3) {
+        text += '\3';
+        text.append(reinterpret_cast<const char*>(&faces[f]), 3 * sizeof(int));
+    }
+    return text;
+}
+
+// Hostile models, placements and targets: each refused with status 1 (2 for
+// a command line that cannot be) and its reason, none writing a row.
+TEST(Import, NothingInventedLeakedOrWrapped) {
+    test::TempDir dir;
+    const std::vector<float> three = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    const std::string ok = dir.write("ok.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    dir.write("m.mtl", "newmtl a\nKd nan 0 1e39\n");
+    const std::string badColour =
+        dir.write("mat.obj", "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl a\nf 1 2 3\n");
+    const std::string bare =
+        dir.write("bare.txt",
+                  "0 1 6\n0 0 0\n0 1 0\n45\n1\n0 0 0 1 1 1 1 0 0\n1\nsolid 1 0 "
+                  "0\n1\n1 0 0 0 0 0 1\n0\n");
+    const struct {
+        const char* name;
+        std::string args;
+        int status;
+        const char* said;
+    } rows[] = {
+        {"a face naming corner -5", "'" + dir.write("neg.ply", binaryPly(three, {0, 1, -5})) + "'",
+         1, "out of range"},
+        {"a face naming corner 2e9",
+         "'" + dir.write("huge.ply", binaryPly(three, {0, 1, 2000000000})) + "'", 1,
+         "out of range"},
+        {"a face naming corner 7 of 3",
+         "'" + dir.write("seven.ply", binaryPly(three, {0, 1, 7})) + "'", 1, "out of range"},
+        {"five faces promised, one there",
+         "'" + dir.write("short.ply", binaryPly(three, {0, 1, 2}, 5)) + "'", 1, "cannot read"},
+        {"a corner of 1e39",
+         "'" + dir.write("inf.obj", "v 0 0 0\nv 1 0 0\nv 1e39 1 0\nf 1 2 3\n") + "'", 1,
+         "not a finite number"},
+        {"a scale past single precision", "--scale 1e300 '" + ok + "'", 1,
+         "beyond the largest coordinate"},
+        {"a scale that squeezes every face to nothing", "--scale 1e-300 '" + ok + "'", 1,
+         "no face spans an area"},
+        {"--pigment near the largest row number",
+         "--per-material --pigment 2147483647 '" + badColour + "'", 1,
+         "past the largest row number"},
+        {"a material colour of nan and 1e39",
+         "--per-material --into '" + bare + "' '" + badColour + "'", 1, "not a finite number"},
+        {"--pigment one past the scene's last", "--pigment 1 --into '" + bare + "' '" + ok + "'", 1,
+         "has no pigment 1"},
+        {"--finish one past the scene's last", "--finish 1 --into '" + bare + "' '" + ok + "'", 1,
+         "has no finish 1"},
+        {"--into a folder", "--into '" + dir.path("") + "' '" + ok + "'", 1, "is a folder"},
+        {"--fit with --scale", "--fit '0 0 0 1' --scale 2 '" + ok + "'", 2, "not with --scale"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string before = test::readFile(bare);
+        const test::RunResult run = runImport(row.args);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
+        EXPECT_EQ(test::readFile(bare), before);
+    }
+    // Written after the very scene it reads (>> SCENE): refused, the scene kept.
+    const std::string before = test::readFile(bare);
+    const std::string appended = std::string("'") + FOTOLUME_IMPORT_BINARY + "' --into '" + bare +
+                                 "' '" + ok + "' >>'" + bare + "' 2>'" + dir.path("err") + "'";
+    EXPECT_EQ(WEXITSTATUS(std::system(appended.c_str())), 1);
+    EXPECT_NE(test::readFile(dir.path("err")).find("is the scene"), std::string::npos);
+    EXPECT_EQ(test::readFile(bare), before);
+    // A scene of a camera and lights only is the most natural target.
+    const test::RunResult into = runImport("--into '" + bare + "' '" + ok + "'");
+    EXPECT_EQ(into.status, 0) << into.err;
+    EXPECT_EQ(into.err.find("no objects"), std::string::npos) << into.err;
+    EXPECT_NE(into.out.find("\n1\n# ok.obj: 1 faces"), std::string::npos) << into.out;
+    // Turns are turns, not mirrors: where a quarter turn puts the corner on
+    // the x axis, and an axis too small or too large to square still turns.
+    const struct {
+        const char* turn;
+        double x, y, z;
+    } turns[] = {{"--up x", 0, 1, 0},
+                 {"--up z", 1, 0, 0},
+                 {"--rotate '0 0 1 90'", 0, 1, 0},
+                 {"--rotate '0 1 0 90'", 0, 0, -1},
+                 {"--rotate '1e-320 0 0 90'", 1, 0, 0},
+                 {"--rotate '0 0 1e200 90'", 0, 1, 0}};
+    for (const auto& turn : turns) {
+        SCOPED_TRACE(turn.turn);
+        const test::RunResult run =
+            runImport(std::string("--triangles ") + turn.turn + " '" + ok + "'");
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::istringstream in(run.out);
+        std::string word;
+        in >> word >> word >> word;  // pigment, finish, "triangle"
+        double c[9];
+        for (double& v : c) in >> v;
+        EXPECT_NEAR(c[3], turn.x, 1e-6);  // the second corner is the x axis's
+        EXPECT_NEAR(c[4], turn.y, 1e-6);
+        EXPECT_NEAR(c[5], turn.z, 1e-6);
+        // A turn keeps the face's winding: its normal stays on the turned +z side.
+        const double ux = c[3] - c[0], uy = c[4] - c[1], uz = c[5] - c[2];
+        const double vx = c[6] - c[0], vy = c[7] - c[1], vz = c[8] - c[2];
+        const double n[3] = {uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+        EXPECT_NEAR(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 1.0, 1e-6);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 
 #include "scene/scene.hpp"
 #include "scene/text.hpp"
+#include "scene/tokens.hpp"
 #include "support/support.hpp"
 
 namespace fotolume {
@@ -153,8 +155,9 @@ TEST(SceneTables, AFileReadByPagesReadsAsAStream) {
 
 // The pages of a file give its bytes wherever they are asked for: forward,
 // backward over more pages than are kept, across page boundaries; a file
-// that shrinks while it is read is said to have failed, and the bytes it
-// no longer has read as blanks, never as stale content.
+// that shrinks while it is read is said to have failed, and its text ends
+// where the file now does (never stale content, never a stretch of blanks
+// that every backward look would have to cross).
 TEST(SceneTables, PagesGiveAFilesBytesAndSayWhenItShrinks) {
     std::string content;
     for (long i = 0; i < 6 * SceneText::PAGE + 123; ++i)
@@ -178,11 +181,67 @@ TEST(SceneTables, PagesGiveAFilesBytesAndSayWhenItShrinks) {
     EXPECT_EQ(shrunk[0], content[0]);
     EXPECT_FALSE(shrunk.failed());
     ASSERT_EQ(truncate(file.c_str(), 2 * SceneText::PAGE + 10), 0);
+    EXPECT_EQ(shrunk[5 * SceneText::PAGE], ' ');  // never stale content
+    EXPECT_LE(shrunk.size(), 5 * SceneText::PAGE);
     EXPECT_EQ(shrunk[2 * SceneText::PAGE + 9], content[2 * SceneText::PAGE + 9]);
+    EXPECT_EQ(shrunk.size(), 2 * SceneText::PAGE + 10);
     EXPECT_EQ(shrunk[2 * SceneText::PAGE + 10], ' ');
-    EXPECT_EQ(shrunk[5 * SceneText::PAGE], ' ');
     EXPECT_TRUE(shrunk.failed());
     close(fd);
+}
+
+// A scene cut short while it is read (its size taken at the start, its
+// text then gone) ends with a diagnostic at once, wherever the cut falls:
+// through the camera, the counts, the rows, with the objects' count past
+// the classic size or within it. The bound is generous: before, a cut
+// after the first rows cost every row a look back over all that was lost.
+TEST(SceneTables, AFileCutWhileItIsReadEndsAtOnce) {
+    std::string text = "0 1 6\n0 0 0\n0 1 0\n45\n1\n0 0 0 1 1 1 1 0 0\n1\nsolid 1 0 0\n1\n"
+                       "1 0.7 0.3 20 0 0 1\n";
+    std::string small = text + "150\n", large = text + "60000\n";
+    for (int i = 0; i < 60000; ++i) {
+        const std::string row = "0 0 triangle " + std::to_string(i % 89) + " 0 -5 1 1 -5 0 1 -5\n";
+        if (i < 150) small += row;
+        large += row;
+    }
+    test::TempDir dir;
+    for (const std::string* scene : {&small, &large})
+        for (const long cut : {0L, 40L, 150L, 400L, 2000L, 70000L}) {
+            if (cut >= static_cast<long>(scene->size())) continue;
+            SCOPED_TRACE(std::to_string(scene->size()) + " bytes cut at " + std::to_string(cut));
+            const std::string file = dir.write("cut.txt", scene->substr(0, cut));
+            std::FILE* in = std::fopen(file.c_str(), "r");
+            ASSERT_NE(in, nullptr);
+            std::FILE* said = std::tmpfile();
+            const auto start = std::chrono::steady_clock::now();
+            bool cutSeen = false;
+            {
+                resetScene();
+                imageWidth = imageHeight = 1;
+                SceneReader reader(in, static_cast<long>(scene->size()), "cut.txt", said);
+                Vetor lookAt, up;
+                double fov = 0;
+                long cameraStarts[3] = {};
+                std::vector<long> lights, objects;
+                readCamera(reader, lookAt, up, fov, cameraStarts);
+                const bool read = readLights(reader, lights) && readPigments(reader) &&
+                                  readFinishes(reader) && readObjects(reader, objects);
+                reader.lookPastTheFirstMistake();
+                // The reading says it could not read to the end (as a run
+                // does, from readError), or it stopped at a mistake.
+                cutSeen = reader.readError();
+                reader.finish(!read || cutSeen);
+                EXPECT_TRUE(!read || reader.warnings() > 0 || cutSeen);
+            }
+            EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                      10.0);
+            std::rewind(said);
+            std::string told;
+            for (int c; (c = std::fgetc(said)) != EOF;) told += static_cast<char>(c);
+            EXPECT_TRUE(cutSeen || !told.empty()) << "nothing said";
+            std::fclose(said);
+            std::fclose(in);
+        }
 }
 
 }  // namespace
