@@ -173,18 +173,19 @@ bool holdsImageStart(int fd) {
 // live run holds: a regular file of ours with one link, an image's start or
 // nothing, and a lock we can take (a live run locks its file before it
 // keeps it, see ImageFile::openTemporary).
-bool abandoned(int fd, const std::string& path) {
+bool abandoned(int fd, const std::string& path, long long owner) {
     struct stat info {};
     struct stat named {};
     return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
-           info.st_uid == geteuid() && holdsImageStart(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+           static_cast<long long>(info.st_uid) == owner && holdsImageStart(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
            lstat(path.c_str(), &named) == 0 && named.st_ino == info.st_ino &&
            named.st_dev == info.st_dev;
 }
 
 }  // namespace
 
-void removeStaleTemporaries(const std::string& target, bool networked) {
+void removeStaleTemporaries(const std::string& target, bool networked, long long owner) {
+    if (owner < 0) owner = static_cast<long long>(geteuid());
     const std::string prefix = temporaryPrefix(target);
     const std::string folder = directoryOf(target);
     const std::string start = prefix.substr(folder.size() + 1);  // ".NAME.fotolume-"
@@ -200,7 +201,7 @@ void removeStaleTemporaries(const std::string& target, bool networked) {
         const std::string path = folder + "/" + name;
         const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        if (abandoned(fd, path)) {
+        if (abandoned(fd, path, owner)) {
             // Where locks may be local to each machine, another machine's
             // live run looks exactly like a killed one.
             if (networked)

@@ -29,8 +29,9 @@ std::string whyNotReplaceable(const std::string& target, bool exists);
 // link holding nothing or an image's first bytes, that no live run holds
 // locked. Says so on standard error, one line a file. With `networked`
 // (the folder's locks may be local to each machine) nothing is removed: a
-// line names each such file instead.
-void removeStaleTemporaries(const std::string& target, bool networked);
+// line names each such file instead. `owner` is the user whose files may
+// go (-1: this process's; another, for a test run without privileges).
+void removeStaleTemporaries(const std::string& target, bool networked, long long owner = -1);
 
 // Whether the folder lies on a network file system (NFS, SMB, FUSE such as
 // sshfs, ...), or its kind cannot be told.

@@ -240,8 +240,15 @@ TEST(ReplaceImage, OnlyStaleTemporaryFilesOfOurOwnAreRemoved) {
         ASSERT_EQ(chown(dir.path(".out.ppm.fotolume-Nobody").c_str(), 65534, 65534), 0);
     }
 
-    // Where locks may be local to each machine: nothing goes.
+    // Files of another user are never ours to remove, whoever runs the
+    // test: seen as someone else, every leftover here stays, unsaid.
     const std::string before = test::listing(dir);
+    testing::internal::CaptureStderr();
+    removeStaleTemporaries(dir.path("out.ppm"), false, static_cast<long long>(geteuid()) + 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(test::listing(dir), before);
+
+    // Where locks may be local to each machine: nothing goes.
     testing::internal::CaptureStderr();
     removeStaleTemporaries(dir.path("out.ppm"), true);
     const std::string told = testing::internal::GetCapturedStderr();

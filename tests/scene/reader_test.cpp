@@ -251,6 +251,19 @@ TEST(SceneReader, LimitsAreRefusedWhereTheyAreRead) {
               "scene:2:1: error: 11 lights are counted here, but only 0 complete rows follow "
               "(past 10 lights, every counted row must be in the file)\n");
 
+    // At exactly the classic size a count promises nothing: fewer rows are
+    // a warning, and the rest keep their start values.
+    for (const std::string& counts : {std::string("10\n0 0 0 1 1 1 1 0 0\n0 0 0"),
+                                      std::string("0 20\nsolid 1 0 0\n0 0"),
+                                      std::string("0 0 50\n1 0 0 0 0 0 1\n0"),
+                                      std::string("0 1 solid 1 1 1 1 1 0 0 0 0 0 1 200\n0 0 sphere 0 0 0 1\n")}) {
+        SCOPED_TRACE(counts);
+        printed = loadScene(camera + counts, 4, 3, &accepted);
+        EXPECT_TRUE(accepted);
+        EXPECT_NE(printed.find("warning: file ends early"), std::string::npos) << printed;
+        EXPECT_EQ(printed.find("error:"), std::string::npos) << printed;
+    }
+
     printed = loadScene(camera + "0 0 51", 4, 3, &accepted);
     EXPECT_FALSE(accepted);
     EXPECT_EQ(printed,

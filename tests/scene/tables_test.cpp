@@ -117,6 +117,10 @@ TEST(SceneTables, AFileReadByPagesReadsAsAStream) {
         text += (i % 13 == 0 ? "0\t0 triangle " : "0 0 triangle ") + x + " 0 -5 " + x +
                 (i % 11 == 0 ? " 1 -5\r\n" : " 1 -5 ") + "1.5 0 -5\n";
         if (i == 4000) text += std::string(70000, '\n');
+        if (i == 6000) {  // a CRLF pair astride a page edge is one line end
+            text += std::string(SceneText::PAGE - 1 - text.size() % SceneText::PAGE, ' ');
+            text += "\r\n";
+        }
         if (i == 8000) {  // degenerate, said after reading, after a page start in its line
             text += std::string(70000, ' ');
             starts.push_back(text.size());
