@@ -61,7 +61,7 @@ def start(scene, *extra):
     return server, url
 
 
-def wait(what, condition, seconds=30):
+def wait(what, condition, seconds=90):
     end = time.time() + seconds
     while time.time() < end:
         value = condition()
@@ -338,9 +338,9 @@ def browser_session(webdriver, service, folder, scene):
             assert answer.status == 200, "a closed page's place was not given back"
             held.append(answer)
         page.get(url)
-        wait("the refused page", lambda: page_state(page)[0] == "disconnected", 10)
+        wait("the refused page", lambda: page_state(page)[0] == "disconnected", 30)
         held.pop().close()
-        wait("the page to connect again", lambda: page_state(page)[0] == "done", 10)
+        wait("the page to connect again", lambda: page_state(page)[0] == "done", 30)
         for answer in held:
             answer.close()
     finally:
