@@ -36,12 +36,15 @@ std::string lowerEnding(const std::string& image) {
     return ending;
 }
 
-// PNG when asked for, or when the name ends in .png; PPM otherwise.
+}  // namespace
+
 ImageFormat chooseFormat(const CommandLine& line, const std::string& image) {
     if (line.format != FormatChoice::ByName)
         return line.format == FormatChoice::Png ? ImageFormat::Png : ImageFormat::Ppm;
     return lowerEnding(image) == "png" ? ImageFormat::Png : ImageFormat::Ppm;
 }
+
+namespace {
 
 // A name that promises another image format than the one written.
 void warnAboutName(const CommandLine& line, const std::string& image) {
@@ -288,6 +291,7 @@ int runFotolume(int argc, char** argv, ServeCommand serve) {
     if (line.watch && line.serve)
         return usageError("--watch does not go with --serve, which renders again at every save");
     if (line.explain) return explainCommand(line);
+    if (line.join) return joinCommand(line);
     if (line.serve) {
         warnIneffective(line);
         return serve != nullptr ? serve(line) : runPreviewProgram(argv);

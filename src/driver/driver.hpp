@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "image/image.hpp"
+
 namespace fotolume {
 
 // Exit statuses: 0 success, 1 a file or scene problem, 2 a command-line problem.
@@ -33,6 +35,7 @@ struct CommandLine {
     bool dump = false;                 // with check: print every row as read
     bool watch = false;                // render again at every change of the scene
     bool serve = false;                // show the render on a local web page
+    bool join = false;                 // one image from bands rendered apart
     int port = 0;                      // --port: 0 for any free one
     std::string listen = "127.0.0.1";  // --listen
     bool stats = false;                // say where the render's time went
@@ -84,6 +87,11 @@ bool sameFile(const char* scene, const char* image);
 
 // Options that would change nothing in this run are said, not ignored.
 void warnIneffective(const CommandLine& line);
+
+// --join IMAGE WIDTH HEIGHT TOP:BAND...: the image the bands make.
+int joinCommand(const CommandLine& line);
+// PNG when asked for, or when the image's name ends in .png; PPM otherwise.
+ImageFormat chooseFormat(const CommandLine& line, const std::string& image);
 
 // --explain X,Y: traces the one pixel and prints how it got its bytes.
 int explainCommand(const CommandLine& line);

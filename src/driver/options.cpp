@@ -214,6 +214,8 @@ bool takeOption(int argc, char** argv, int& i, CommandLine& line) {
         line.watch = true;
     } else if (word == "--serve") {
         line.serve = true;
+    } else if (word == "--join") {
+        line.join = true;
     } else if (word == "--stats") {
         line.stats = true;
         line.given.push_back("stats");

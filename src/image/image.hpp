@@ -245,6 +245,21 @@ WriteStatus writeImage(ImageFile& out, const RenderSettings& settings);
 // memory, say) instead of a file's.
 WriteStatus renderImage(Encoder& encoder, const RenderSettings& settings);
 
+// A band of an image rendered apart: a binary PPM of full-width rows from
+// row `top` on.
+struct Band {
+    long long top = 0;
+    std::string file;
+};
+
+// Writes the WIDTH x HEIGHT image the bands make, in order, to `out`; each
+// band must be as wide as the image and start where the one before it
+// ends, and together they must cover every row. "" when written (or when
+// writing failed: `out` then reports it), else what is wrong, before a
+// byte is written.
+std::string joinBands(ImageFile& out, ImageFormat format, long long width, long long height,
+                      const std::vector<Band>& bands);
+
 // A self-overwriting progress line on standard error: percent done, time
 // spent and time left, shown once the work has run for a second.
 class Progress {

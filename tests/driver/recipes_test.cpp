@@ -45,7 +45,7 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 TEST(Recipes, EveryRecipeRunsAsWritten) {
     if (std::system("command -v parallel >/dev/null && command -v pamcat >/dev/null") != 0)
         GTEST_SKIP() << "GNU parallel or netpbm's pamcat is missing (tools/setup installs them)";
-    const std::vector<std::string> blocks = codeBlocks("## Rendering many scenes", "## Speed");
+    const std::vector<std::string> blocks = codeBlocks("## Rendering many scenes", "## One image on a Slurm cluster");
     ASSERT_EQ(blocks.size(), 5u);
     test::TempDir dir;
     std::filesystem::create_directories(dir.path("frames"));
@@ -122,6 +122,63 @@ TEST(Recipes, TheManualPagesExampleRunsAsWritten) {
     const test::RunResult single =
         test::runFotolume({"-q", dir.path("example.txt"), "-", "1920", "1080"});
     EXPECT_TRUE(test::readFile(dir.path("image.ppm")) == single.out);
+}
+
+// Bands rendered apart join into the single render's bytes, PPM or PNG;
+// bands that do not make the image (one missing, out of order, of another
+// width, overlapping, cut short, the image itself) are refused before a
+// byte is written, and the image there before stays.
+TEST(Recipes, BandsJoinIntoTheSingleRendersBytesOrNothing) {
+    test::TempDir dir;
+    const std::string scene = test::sourcePath("scenes/showcase.txt");
+    const std::vector<std::string> aa = {"--samples", "3"};
+    auto band = [&](int top, int rows, const std::string& name, const char* width = "48") {
+        std::vector<std::string> args = aa;
+        args.insert(args.end(), {"--region", std::string("0,") + std::to_string(top) + "," +
+                                                 width + "," + std::to_string(rows),
+                                 scene, dir.path(name), width, "36"});
+        EXPECT_EQ(test::runFotolume(args).status, 0);
+        return std::to_string(top) + ":" + dir.path(name);
+    };
+    const std::string a = band(0, 10, "a.ppm"), b = band(10, 20, "b.ppm"), c = band(30, 6, "c.ppm");
+    for (const char* name : {"single.ppm", "single.png"}) {
+        std::vector<std::string> single = aa;
+        single.insert(single.end(), {scene, dir.path(name), "48", "36"});
+        ASSERT_EQ(test::runFotolume(single).status, 0);
+        const std::string joined = dir.path(std::string("joined") + (name + 6));
+        const test::RunResult run = test::runFotolume({"--join", joined, "48", "36", a, b, c});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(test::readFile(joined), test::readFile(dir.path(name))) << name;
+    }
+    const std::string wide = band(10, 20, "wide.ppm", "64");
+    dir.write("short.ppm", test::readFile(dir.path("b.ppm")).substr(0, 500));
+    const std::string cut = "10:" + dir.path("short.ppm");
+    const struct {
+        std::vector<std::string> bands;
+        int status;
+        const char* said;
+    } rows[] = {
+        {{a, c}, 1, "a band is missing"},
+        {{a, b}, 1, "the last band is missing"},
+        {{b, a, c}, 1, "out of order"},
+        {{a, "5:" + dir.path("b.ppm"), c}, 1, "overlap"},
+        {{a, wide, c}, 1, "a band of another image"},
+        {{a, cut, c}, 1, "it is incomplete"},
+        {{a, "10:" + dir.path("none.ppm"), c}, 1, "cannot read the band"},
+        {{a, dir.path("b.ppm"), c}, 2, "a band is TOP:FILE"},
+        {{}, 2, "--join takes IMAGE WIDTH HEIGHT"},
+        {{a, "10:" + dir.path("out.png"), c}, 1, "is the band"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.said);
+        dir.write("out.png", "previous image");
+        std::vector<std::string> args = {"--join", dir.path("out.png"), "48", "36"};
+        args.insert(args.end(), row.bands.begin(), row.bands.end());
+        const test::RunResult run = test::runFotolume(args);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
+        EXPECT_EQ(test::readFile(dir.path("out.png")), "previous image");
+    }
 }
 
 }  // namespace
