@@ -172,25 +172,6 @@ std::string frameSettings(const CommandLine& line, long long width, long long he
 
 }  // namespace
 
-// The image size from its two operands; says why and returns false when
-// it is no size an image can have.
-// The message for an image size that cannot be, or "".
-std::string imageSizeProblem(const char* widthText, const char* heightText, long long& width,
-                             long long& height) {
-    width = parseSize(widthText);
-    height = parseSize(heightText);
-    if (width >= 1 && height >= 1 && width * height <= 2147483647LL) return "";
-    return "Tamanho de imagem invalido: " + printable(widthText) + " x " + printable(heightText) +
-           " (largura e altura devem ser pelo menos 1 e largura x altura no maximo 2147483647 "
-           "pixels)";
-}
-
-bool imageSize(const char* widthText, const char* heightText, long long& width, long long& height) {
-    const std::string problem = imageSizeProblem(widthText, heightText, width, height);
-    if (!problem.empty()) std::fprintf(stderr, "%s\n", problem.c_str());
-    return problem.empty();
-}
-
 int renderOnce(const CommandLine& line, const RenderWatch& watch) {
     const char* sceneName = line.operands[0];
     const char* imageName = line.operands[1];

@@ -245,6 +245,23 @@ CommandLine parseCommandLine(int argc, char** argv) {
     return line;
 }
 
+// The message for an image size that cannot be, or "".
+std::string imageSizeProblem(const char* widthText, const char* heightText, long long& width,
+                             long long& height) {
+    width = parseSize(widthText);
+    height = parseSize(heightText);
+    if (width >= 1 && height >= 1 && width * height <= 2147483647LL) return "";
+    return "Tamanho de imagem invalido: " + printable(widthText) + " x " + printable(heightText) +
+           " (largura e altura devem ser pelo menos 1 e largura x altura no maximo 2147483647 "
+           "pixels)";
+}
+
+bool imageSize(const char* widthText, const char* heightText, long long& width, long long& height) {
+    const std::string problem = imageSizeProblem(widthText, heightText, width, height);
+    if (!problem.empty()) std::fprintf(stderr, "%s\n", problem.c_str());
+    return problem.empty();
+}
+
 int availableCpus() {
 #ifdef FOTOLUME_HAVE_SCHED_GETAFFINITY
     cpu_set_t set;

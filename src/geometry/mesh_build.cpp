@@ -152,12 +152,12 @@ void split(const Builder& b, const Run& run, Run& first, Run& second) {
         return;
     }
     const double lo = bins.lo[axis], scale = bins.scale[axis];
-    const auto middle = std::partition(b.order.begin() + run.begin, b.order.begin() + run.end,
-                                       [&](int f) {
-                                           double c[3];
-                                           Builder::centre(b.faceBox(f), c);
-                                           return binOf(c[axis], lo, scale) < best;
-                                       });
+    const auto middle =
+        std::partition(b.order.begin() + run.begin, b.order.begin() + run.end, [&](int f) {
+            double c[3];
+            Builder::centre(b.faceBox(f), c);
+            return binOf(c[axis], lo, scale) < best;
+        });
     first = Run{};
     second = Run{};
     first.begin = run.begin;
@@ -230,22 +230,6 @@ int buildNode(Builder& b, const Run& run, int depth) {
     for (int c = 0; c < count; ++c) placeChild(b, index, c, children[c], depth);
     return index;
 }
-
-}  // namespace
-
-bool meshBounds(const MeshRow& mesh, double huge, double lo[3], double hi[3]) {
-    bool bounded = true;
-    for (std::size_t i = 0; i < mesh.points.size(); i += 3)
-        for (int k = 0; k < 3; ++k) {
-            const double x = mesh.points[i + k];
-            bounded = bounded && std::isfinite(x) && std::fabs(x) < huge;
-            lo[k] = std::min(lo[k], x);
-            hi[k] = std::max(hi[k], x);
-        }
-    return bounded;
-}
-
-namespace {
 
 // The root's children: the later half of them on a second thread, into
 // nodes of its own that are then appended (their inner indices moved

@@ -48,8 +48,8 @@ bool entered(const MeshNode& node, int c, const double o[3], const double inv[3]
 int enterAll(int width, const MeshNode& node, const double o[3], const double inv[3], int kz,
              double entry[4]);
 
-void searchOne(const MeshSearch& search, const Shear& shear, const double o[3],
-               const double inv[3], double& best, int& bestRow, int& bestFace) {
+void searchOne(const MeshSearch& search, const Shear& shear, const double o[3], const double inv[3],
+               double& best, int& bestRow, int& bestFace) {
     const MeshRow& mesh = meshes[search.mesh];
     thread_local std::vector<Waiting> waiting;
     const std::size_t need = 3 * static_cast<std::size_t>(search.depth) + 4;
@@ -113,9 +113,9 @@ void searchOne(const MeshSearch& search, const Shear& shear, const double o[3],
         }
     }
     _mm256_storeu_pd(entry, start);
-    const __m256d met = _mm256_and_pd(
-        _mm256_cmp_pd(near, far, _CMP_NGT_UQ),
-        _mm256_cmp_pd(end, _mm256_set1_pd(MIN_HIT_DISTANCE), _CMP_NLT_UQ));
+    const __m256d met =
+        _mm256_and_pd(_mm256_cmp_pd(near, far, _CMP_NGT_UQ),
+                      _mm256_cmp_pd(end, _mm256_set1_pd(MIN_HIT_DISTANCE), _CMP_NLT_UQ));
     return _mm256_movemask_pd(met);
 }
 #endif
@@ -154,6 +154,18 @@ void searchMeshes(const std::vector<MeshSearch>& all, const double o[3], const d
             if (faceHit(mesh, f, shear, o, hit))
                 considerFace(hit.t, search.row, f, best, bestRow, bestFace);
     }
+}
+
+bool meshBounds(const MeshRow& mesh, double huge, double lo[3], double hi[3]) {
+    bool bounded = true;
+    for (std::size_t i = 0; i < mesh.points.size(); i += 3)
+        for (int k = 0; k < 3; ++k) {
+            const double x = mesh.points[i + k];
+            bounded = bounded && std::isfinite(x) && std::fabs(x) < huge;
+            lo[k] = std::min(lo[k], x);
+            hi[k] = std::max(hi[k], x);
+        }
+    return bounded;
 }
 
 }  // namespace fotolume::detail

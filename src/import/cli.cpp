@@ -157,40 +157,11 @@ int usageError(const std::string& problem) {
 
 }  // namespace
 
-int runImport(int argc, char** argv, bool outputClosed) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
-        if ((word == "-h" || word == "--help" || word == "--version") && outputClosed) {
-            std::fputs("fotolume-import: standard output is closed: nothing was done\n", stderr);
-            return 1;
-        }
-        if (word == "-h" || word == "--help") {
-            std::fputs(USAGE, stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        }
-        if (word == "--version") {
-            std::printf("fotolume-import %s\n", FOTOLUME_VERSION);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        }
-        if (word.size() > 1 && word[0] == '-') {
-            const std::string problem = takeOption(argc, argv, i, o);
-            if (!problem.empty()) return usageError(problem);
-        } else if (o.model.empty()) {
-            o.model = word;
-        } else {
-            return usageError("one model at a time");
-        }
-    }
-    if (o.model.empty()) return usageError("no model file given");
-    if (outputClosed && o.into.empty()) {
-        std::fprintf(stderr,
-                     "fotolume-import: standard output is closed, and the rows go there "
-                     "(give --into SCENE to add them to a scene): nothing was done\n");
-        return 1;
-    }
-    if (o.placement.fit && o.scaled)
-        return usageError("--fit sets the scale and the position: not with --scale or --translate");
+namespace {
+
+// The model read, placed, made into rows (or added to --into's scene) and
+// written out; the exit status.
+int importModel(const Options& o) {
     Model model;
     std::string error;
     if (!loadModel(o.model, o.form, o.crease, model, error)) {
@@ -238,6 +209,45 @@ int runImport(int argc, char** argv, bool outputClosed) {
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int runImport(int argc, char** argv, bool outputClosed) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if ((word == "-h" || word == "--help" || word == "--version") && outputClosed) {
+            std::fputs("fotolume-import: standard output is closed: nothing was done\n", stderr);
+            return 1;
+        }
+        if (word == "-h" || word == "--help") {
+            std::fputs(USAGE, stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (word == "--version") {
+            std::printf("fotolume-import %s\n", FOTOLUME_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (word.size() > 1 && word[0] == '-') {
+            const std::string problem = takeOption(argc, argv, i, o);
+            if (!problem.empty()) return usageError(problem);
+        } else if (o.model.empty()) {
+            o.model = word;
+        } else {
+            return usageError("one model at a time");
+        }
+    }
+    if (o.model.empty()) return usageError("no model file given");
+    if (outputClosed && o.into.empty()) {
+        std::fprintf(stderr,
+                     "fotolume-import: standard output is closed, and the rows go there "
+                     "(give --into SCENE to add them to a scene): nothing was done\n");
+        return 1;
+    }
+    if (o.placement.fit && o.scaled)
+        return usageError("--fit sets the scale and the position: not with --scale or --translate");
+    return importModel(o);
 }
 
 }  // namespace fotolume::import

@@ -117,22 +117,8 @@ void Connection::answer(const http::request<http::string_body>& request) {
     }
     http::response<http::string_body> response = plain(version, 200, "");
     response.keep_alive(keepAlive);
-    if (target.path == "/") {
-        response.set(http::field::content_type, "text/html; charset=utf-8");
-        response.set("Content-Security-Policy",
-                     "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-                     "connect-src 'self'; img-src blob: data:; frame-ancestors 'none'");
-        response.body() = previewPage();
-    } else if (target.path == "/image") {
-        long long number = 0;
-        const std::shared_ptr<const Pixels> pixels = server_.preview.picture(number);
-        if (!pixels) {
-            response.result(http::status::no_content);
-        } else {
-            response.set(http::field::content_type, "application/octet-stream");
-            response.set("X-Picture", std::to_string(number));
-            response.body().assign(reinterpret_cast<const char*>(pixels->data()), pixels->size());
-        }
+    if (target.path == "/" || target.path == "/image") {
+        pageOrPicture(target.path, response);
     } else if (target.path == "/settings") {
         const long long limit = MAX_SERVED_PIXELS + 1;
         const std::string why = server_.preview.ask(coordinate(target.get("width"), limit),
@@ -152,6 +138,28 @@ void Connection::answer(const http::request<http::string_body>& request) {
         }
     }
     send(std::move(response));
+}
+
+// The page itself, or the latest picture (204 before there is one).
+void Connection::pageOrPicture(const std::string& path,
+                               http::response<http::string_body>& response) {
+    if (path == "/") {
+        response.set(http::field::content_type, "text/html; charset=utf-8");
+        response.set("Content-Security-Policy",
+                     "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                     "connect-src 'self'; img-src blob: data:; frame-ancestors 'none'");
+        response.body() = previewPage();
+    } else {
+        long long number = 0;
+        const std::shared_ptr<const Pixels> pixels = server_.preview.picture(number);
+        if (!pixels) {
+            response.result(http::status::no_content);
+        } else {
+            response.set(http::field::content_type, "application/octet-stream");
+            response.set("X-Picture", std::to_string(number));
+            response.body().assign(reinterpret_cast<const char*>(pixels->data()), pixels->size());
+        }
+    }
 }
 
 void Connection::explain(long long x, long long y, unsigned version, bool keepAlive) {

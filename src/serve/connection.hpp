@@ -73,6 +73,7 @@ private:
     void readRequest();
     void onRequest(beast::error_code error);
     void answer(const http::request<http::string_body>& request);
+    void pageOrPicture(const std::string& path, http::response<http::string_body>& response);
     void send(http::response<http::string_body>&& response);
     void explain(long long x, long long y, unsigned version, bool keepAlive);
     void becomeStream();
