@@ -1,6 +1,7 @@
 // Noticing that a scene file changed: what tells one version of a file from
 // another, and a wait until the next version appears. Used by the modes that
 // render again at every save.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef FOTOLUME_HAVE_INOTIFY
@@ -26,16 +27,21 @@ std::string directoryOf(const std::string& path) {
 
 namespace {
 
-// FNV-1a of the file's first 256 KiB (0 when it cannot be read).
+// FNV-1a of the file's first 256 KiB (0 when it cannot be read), opened
+// without waiting and read only when it is a regular file: a fifo put in
+// the scene's place would otherwise block the watch for ever.
 [[maybe_unused]] unsigned long long contentPrint(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return 0;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return 0;
+    struct stat about {};
     unsigned long long print = 14695981039346656037ULL;
-    unsigned char block[4096];
-    std::size_t got = 0;
-    for (int k = 0; k < 64 && (got = std::fread(block, 1, sizeof block, file)) > 0; ++k)
-        for (std::size_t i = 0; i < got; ++i) print = (print ^ block[i]) * 1099511628211ULL;
-    std::fclose(file);
+    if (fstat(fd, &about) == 0 && S_ISREG(about.st_mode)) {
+        unsigned char block[4096];
+        ssize_t got = 0;
+        for (int k = 0; k < 64 && (got = read(fd, block, sizeof block)) > 0; ++k)
+            for (ssize_t i = 0; i < got; ++i) print = (print ^ block[i]) * 1099511628211ULL;
+    }
+    close(fd);
     return print;
 }
 
