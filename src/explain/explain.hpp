@@ -17,6 +17,10 @@ enum class ExplainFormat { Text, Json };
 void explainPixelTo(std::FILE* out, const Frame& frame, long long col, long long row,
                     ExplainFormat format, unsigned char bytes[3]);
 
+// `text` as a JSON string, quotes included (every byte outside printable
+// ASCII escaped, so any message is valid JSON).
+std::string jsonString(const std::string& text);
+
 // An error of an explanation asked for as JSON, as JSON: one object
 // {"error": MESSAGE, "status": STATUS} and a line end.
 void printJsonError(std::FILE* out, const std::string& message, int status);

@@ -145,21 +145,29 @@ void printJson(std::FILE* out, const Explanation& e) {
 
 namespace fotolume {
 
-void printJsonError(std::FILE* out, const std::string& message, int status) {
-    std::string text = "{\"error\":\"";
-    for (unsigned char c : message) {
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
-            text += '\\';
-            text += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7f) {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (byte < 0x20 || byte >= 0x7f) {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            text += escaped;
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
         } else {
-            text += static_cast<char>(c);
+            out += c;
         }
     }
-    text += "\",\"status\":" + std::to_string(status) + "}\n";
+    return out + "\"";
+}
+
+void printJsonError(std::FILE* out, const std::string& message, int status) {
+    const std::string text =
+        "{\"error\":" + jsonString(message) + ",\"status\":" + std::to_string(status) + "}\n";
     std::fputs(text.c_str(), out);
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "explain/explain.hpp"
 #include "serve/serve.hpp"
 
 namespace fotolume {
@@ -88,7 +89,5 @@ constexpr int MAX_SERVED_SAMPLES = 16;
 // The page, with its script; it reads its token from its own address.
 const std::string& previewPage();
 
-// `text` as a JSON string, quotes included.
-std::string jsonString(const std::string& text);
 
 }  // namespace fotolume

@@ -81,16 +81,16 @@ bool coarsePass(Preview& preview, Pixels& pixels, int step, const std::atomic<bo
 
 // While the scene is read and its search built, the page is told how far
 // each has got, a few times a second.
-class Progress {
+class ReadingProgress {
 public:
     // Without a thread to spare, the phases are shown without progress.
-    explicit Progress(Preview& preview) : preview_(preview) {
+    explicit ReadingProgress(Preview& preview) : preview_(preview) {
         try {
             thread_ = std::thread([this] { run(); });
         } catch (const std::system_error&) {
         }
     }
-    ~Progress() {
+    ~ReadingProgress() {
         stage_ = DONE;
         if (thread_.joinable()) thread_.join();
     }
@@ -139,7 +139,7 @@ ReadStatus readForPreview(Preview& preview, const ServeSettings& round, int& war
         imageWidth = round.width;
         imageHeight = round.height;
         preview.frame = round.frame;
-        Progress progress(preview);
+        ReadingProgress progress(preview);
         status = readScene(round.scene, out != nullptr ? out : stderr, &warnings);
         if (status == ReadStatus::Ok) {
             progress.building();

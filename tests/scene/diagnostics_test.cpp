@@ -20,18 +20,24 @@ namespace {
 using test::kWorkedExample;
 using test::loadScene;
 
+// The worked example with each piece of text replaced in turn.
+std::string editedAll(const std::vector<std::pair<std::string, std::string>>& edits) {
+    std::string scene = kWorkedExample;
+    for (const auto& edit : edits)
+        scene.replace(scene.find(edit.first), edit.first.size(), edit.second);
+    return scene;
+}
+
+// The worked example with one piece of text replaced.
+std::string edited(const std::string& from, const std::string& to) {
+    return editedAll({{from, to}});
+}
+
 // The text with every `from` character made `to`: a scene laid out anew.
 std::string swapped(std::string text, char from, char to) {
     for (char& c : text)
         if (c == from) c = to;
     return text;
-}
-
-// The worked example with one piece of text replaced.
-std::string edited(const std::string& from, const std::string& to) {
-    std::string scene = kWorkedExample;
-    scene.replace(scene.find(from), from.size(), to);
-    return scene;
 }
 
 // Broken scenes as users break them: the first diagnostic names the token
@@ -321,19 +327,13 @@ std::string randomScene(unsigned seed) {
     return s;
 }
 
-// The worked example with each piece of text replaced in turn.
-std::string editedAll(const std::vector<std::pair<std::string, std::string>>& edits) {
-    std::string scene = kWorkedExample;
-    for (const auto& edit : edits)
-        scene.replace(scene.find(edit.first), edit.first.size(), edit.second);
-    return scene;
-}
-
 // After the first mistake the lines still say where each row stands: every
 // later row that does not fit its section is found, at its line and
 // column, and none on a scene whose rows all fit (the bundled scenes, the
 // benchmarks', random ones).
 TEST(SceneReader, EveryMistakeInOneCheck) {
+    const std::string shortAndLong =
+        editedAll({{"0 0 0 0.5\n", "0 0 0\n"}, {"0 0 1\n2\n", "0 0 1 5\n2\n"}});
     const std::string threeMistakes =
         editedAll({{"1 1 1 1 0 0\n", "1 1 1 1 0\n"}, {"sphere", "shpere"}}) +
         "0 0 sphere 1 1 1 0.5\n";
@@ -344,12 +344,12 @@ TEST(SceneReader, EveryMistakeInOneCheck) {
         std::vector<std::string> found;
     } rows[] = {
         {"a pigment short of its size, a finish with one value too many",
-         editedAll({{"0 0 0 0.5\n", "0 0 0\n"}, {"0 0 1\n2\n", "0 0 1 5\n2\n"}}),
+         shortAndLong,
          0,
          {"10:1: pigment 1 checker has 6 values on its line, not 7: one is missing?",
           "12:1: finish 0 has 8 values on its line, not 7: one too many?"}},
         {"the same, said only past the first mistake",
-         editedAll({{"0 0 0 0.5\n", "0 0 0\n"}, {"0 0 1\n2\n", "0 0 1 5\n2\n"}}),
+         shortAndLong,
          10,
          {"12:1: finish 0 has 8 values on its line, not 7: one too many?"}},
         {"a misspelt pigment, a disc short of a value",
