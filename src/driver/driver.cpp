@@ -3,9 +3,6 @@
 // status and the messages of each way a run can end.
 #include "driver/driver.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -18,6 +15,7 @@
 #include "driver/watch.hpp"
 #include "explain/explain.hpp"
 #include "image/image.hpp"
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 
 #ifndef FOTOLUME_VERSION
@@ -86,10 +84,8 @@ std::string checkRegion(const CommandLine& line, long long width, long long heig
 }  // namespace
 
 bool sameFile(const char* scene, const char* image) {
-    struct stat a {};
-    struct stat b {};
-    return stat(scene, &a) == 0 && stat(image, &b) == 0 && S_ISREG(a.st_mode) &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    const os::FileInfo a = os::describe(scene);
+    return a.kind == os::Kind::Regular && a.same(os::describe(image));
 }
 
 namespace {
@@ -199,7 +195,7 @@ int renderOnce(const CommandLine& line, const RenderWatch& watch) {
     ImageFile image;
     if (!image.open(imageName)) return EXIT_FAILURE_INPUT;
     settings.threads = line.threads > 0 ? line.threads : availableCpus();
-    settings.progress = !line.quiet && isatty(STDERR_FILENO);
+    settings.progress = !line.quiet && os::isTerminal(os::STANDARD_ERROR);
     RenderReport report;
     settings.report = &report;
     settings.cancel = watch.cancel;

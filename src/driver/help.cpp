@@ -2,9 +2,6 @@
 // text, and the ending of every text-only run.
 #include "driver/help.hpp"
 
-#include <limits.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +11,7 @@
 
 #include "driver/driver.hpp"
 #include "image/image.hpp"
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 
 #ifndef FOTOLUME_DOC_DIR
@@ -25,33 +23,20 @@
 
 namespace fotolume {
 
-std::string programFolder() {
-#ifdef FOTOLUME_HAVE_PROC
-    char self[4096];
-    const ssize_t size = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (size > 0) {
-        const std::string program(self, static_cast<std::size_t>(size));
-        return program.substr(0, program.rfind('/') + 1);
-    }
-#endif
-    return "";
-}
-
 namespace {
 
 // Where the scene-format guide is: beside the installed program (whatever
 // prefix it was installed with), else where the build meant to install it.
 std::string guideLine() {
     std::vector<std::string> places;
-    const std::string folder = programFolder();
+    const std::string folder = os::programFolder();
     if (!folder.empty()) places.push_back(folder + FOTOLUME_DOC_FROM_BIN);
     places.push_back(FOTOLUME_DOC_DIR);
     for (const std::string& place : places) {
         const std::string guide = place + "/scene-format.md";
-        if (access(guide.c_str(), R_OK) == 0) {
-            char resolved[PATH_MAX];
-            const bool real = realpath(guide.c_str(), resolved) != nullptr;
-            return "The scene file format: " + std::string(real ? resolved : guide.c_str()) +
+        if (os::describe(guide).kind == os::Kind::Regular) {
+            const std::string real = os::realPath(guide);
+            return "The scene file format: " + (real.empty() ? guide : real) +
                    ",\nand 'man fotolume'.";
         }
     }
@@ -156,10 +141,7 @@ void outOfMemory() {
     if (allocationMayFail) throw std::bad_alloc();  // that thread gives up its part
     discardPendingImage();
     static const char message[] = "Memoria insuficiente\n";
-    if (write(STDERR_FILENO, message, sizeof message - 1) < 0) {
-        // nothing more can be said
-    }
-    _exit(EXIT_FAILURE_INPUT);
+    os::dieWith(message, sizeof message - 1, EXIT_FAILURE_INPUT);
 }
 
 }  // namespace

@@ -14,8 +14,4 @@ int finishText();
 // The usage message, the problem and a pointer to --help; status 2.
 int usageError(const std::string& problem);
 
-// The folder this program runs from, with its trailing slash ("" where the
-// system cannot tell).
-std::string programFolder();
-
 }  // namespace fotolume

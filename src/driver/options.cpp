@@ -1,6 +1,3 @@
-#ifdef FOTOLUME_HAVE_SCHED_GETAFFINITY
-#include <sched.h>
-#endif
 
 #include <cctype>
 #include <cmath>
@@ -9,6 +6,7 @@
 #include <thread>
 
 #include "driver/driver.hpp"
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 
 namespace fotolume {
@@ -262,18 +260,6 @@ bool imageSize(const char* widthText, const char* heightText, long long& width, 
     return problem.empty();
 }
 
-int availableCpus() {
-#ifdef FOTOLUME_HAVE_SCHED_GETAFFINITY
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int count = CPU_COUNT(&set);
-        if (count > 0) return count;
-    }
-#endif
-    // Elsewhere: every processor of the machine, whatever the process may use.
-    const unsigned hardware = std::thread::hardware_concurrency();
-    return hardware > 0 ? static_cast<int>(hardware) : 1;
-}
+int availableCpus() { return os::processorsAvailable(); }
 
 }  // namespace fotolume

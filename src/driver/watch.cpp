@@ -3,7 +3,6 @@
 // refused scene leaves the last good image as it was.
 #include "driver/watch.hpp"
 
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "driver/help.hpp"
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 
 #ifndef FOTOLUME_BIN_DIR
@@ -73,17 +73,17 @@ int runPreviewProgram(char** argv) {
     // Beside this program: where the system says it is, else where the
     // name it was started by says (systems without /proc); then where the
     // build meant to install it.
-    const std::string folder = programFolder();
+    const std::string folder = os::programFolder();
     if (!folder.empty()) places.push_back(folder + "fotolume-serve");
     const std::string started = argv[0] != nullptr ? argv[0] : "";
     if (started.find('/') != std::string::npos)
         places.push_back(started.substr(0, started.rfind('/') + 1) + "fotolume-serve");
     places.push_back(FOTOLUME_BIN_DIR "/fotolume-serve");
     for (const std::string& place : places) {
-        if (access(place.c_str(), X_OK) != 0) continue;
+        if (!os::isExecutable(place)) continue;
         std::fflush(stdout);
         std::fflush(stderr);
-        execv(place.c_str(), argv);
+        os::becomeProgram(place, argv);
     }
     std::fprintf(stderr,
                  "fotolume: --serve runs the preview program fotolume-serve, which is not "

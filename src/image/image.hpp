@@ -4,8 +4,6 @@
 // existing image only once the new one is whole.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "geometry/geometry.hpp"
+#include "os/os.hpp"
 #include "shading/shading.hpp"
 
 namespace fotolume {
@@ -157,14 +156,13 @@ public:
 
 private:
     int openTarget();
-    int openTemporary(const struct stat* old);
-    int createLocked();
+    int openTemporary();
     bool flush();
     bool writeAll(const void* data, std::size_t size);
     void discard();
 
     std::string name_;
-    std::string temporary_;  // empty when written in place
+    os::Temporary temporary_;  // no path when written in place
     std::string target_;     // what the temporary file replaces
     std::string reason_;     // why it cannot be written, when errno does not say
     bool hadTarget_ = false;

@@ -1,8 +1,3 @@
-#ifdef FOTOLUME_HAVE_TIOCGWINSZ
-#include <sys/ioctl.h>
-#endif
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +5,7 @@
 #include <string>
 
 #include "image/image.hpp"
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 
 namespace fotolume {
@@ -29,15 +25,6 @@ void clock(char (&text)[32], double seconds) {
                       total % 60);
     else
         std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-}
-
-// The width of the terminal on standard error; 80 when it cannot be told.
-int terminalColumns() {
-#ifdef FOTOLUME_HAVE_TIOCGWINSZ
-    struct winsize size {};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-#endif
-    return 80;
 }
 
 constexpr double SHOW_AFTER = 1.0;  // seconds: short renders stay silent
@@ -65,7 +52,7 @@ void Progress::update(long long done, long long total) {
                   percent, spent, left);
     std::snprintf(forms[1], sizeof forms[1], "%3d%% done, about %s left ", percent, left);
     std::snprintf(forms[2], sizeof forms[2], "%3d%%", percent);
-    const int columns = terminalColumns();
+    const int columns = os::terminalColumns();
     const char* line = forms[2];
     for (const char* form : {forms[0], forms[1]}) {
         if (static_cast<int>(std::strlen(form)) < columns) {

@@ -1,22 +1,11 @@
-// How an image name can be written: the descriptor it names, the file its
-// links lead to, whether that file can be replaced by a rename, and the
-// temporary files killed runs left beside it. Used by ImageFile.
+// How an image name can be written: whether the file it leads to can be
+// replaced by a rename, the names of its temporary files, and those killed
+// runs left beside it. Used by ImageFile.
 #pragma once
 
 #include <string>
 
 namespace fotolume {
-
-// The descriptor a name stands for ("-", /dev/stdout, /dev/stderr,
-// /dev/fd/N, /proc/self/fd/N), or -1. Such a name is written in place
-// through the descriptor, whatever it is open on (a pipe, a socket, a
-// file the shell opened), never reopened.
-int namedDescriptor(const std::string& name);
-
-// The path a chain of symbolic links ends at (the path itself when it is
-// no link); the last link's target need not exist. Empty, with errno set to
-// ELOOP, for a chain longer than the kernel follows.
-std::string followLinks(std::string path);
 
 // Why a rename into `target` (an existing regular file, or a new name) is
 // impossible although the folder or file may allow writing: "" when it is
@@ -32,10 +21,6 @@ std::string whyNotReplaceable(const std::string& target, bool exists);
 // line names each such file instead. `owner` is the user whose files may
 // go (-1: this process's; another, for a test run without privileges).
 void removeStaleTemporaries(const std::string& target, bool networked, long long owner = -1);
-
-// Whether the folder lies on a network file system (NFS, SMB, FUSE such as
-// sshfs, ...), or its kind cannot be told.
-bool onNetworkFileSystem(const std::string& folder);
 
 // The prefix of the temporary files for `target`: "DIR/.NAME.fotolume-"
 // (NAME cut to 200 bytes), followed by six letters and digits.

@@ -1,8 +1,6 @@
 // Adding a model's rows to an existing scene: the scene is read as a render
 // reads it (so the counts and the ends of the sections are known), then its
 // text is changed in exactly those places.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "import/import.hpp"
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 
 namespace fotolume::import {
@@ -42,15 +41,13 @@ std::string pigmentRows(const Model& model) {
 // the very file standard output goes to (the result would be written over,
 // or after, the text it is made from).
 std::string unfitScene(const std::string& scene) {
-    struct stat about {};
-    if (stat(scene.c_str(), &about) != 0) return "";  // said when it is read
-    if (S_ISDIR(about.st_mode)) return printable(scene) + " is a folder, not a scene";
-    if (!S_ISREG(about.st_mode))
+    const os::FileInfo about = os::describe(scene);
+    if (about.kind == os::Kind::Missing) return "";  // said when it is read
+    if (about.kind == os::Kind::Folder) return printable(scene) + " is a folder, not a scene";
+    if (about.kind != os::Kind::Regular)
         return "the scene " + printable(scene) +
                " must be a regular file (it is a pipe or a device)";
-    struct stat output {};
-    if (fstat(STDOUT_FILENO, &output) == 0 && output.st_dev == about.st_dev &&
-        output.st_ino == about.st_ino)
+    if (os::describeOpen(os::STANDARD_OUTPUT).same(about))
         return "standard output is the scene " + printable(scene) +
                " itself; write the result to another file, then rename it over the scene";
     return "";

@@ -1,68 +1,50 @@
 // Noticing that a scene file changed: what tells one version of a file from
 // another, and a wait until the next version appears. Used by the modes that
 // render again at every save.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#ifdef FOTOLUME_HAVE_INOTIFY
-#include <poll.h>
-#include <sys/inotify.h>
-#endif
-
 #include <chrono>
 #include <cstdio>
 #include <system_error>
 #include <thread>
 
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 
 namespace fotolume {
 
-std::string directoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
+std::string directoryOf(const std::string& path) { return os::folderOf(path); }
 
 namespace {
 
 // FNV-1a of the file's first 256 KiB (0 when it cannot be read), opened
 // without waiting and read only when it is a regular file: a fifo put in
 // the scene's place would otherwise block the watch for ever.
-[[maybe_unused]] unsigned long long contentPrint(const char* path) {
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+unsigned long long contentPrint(const char* path) {
+    int error = 0;
+    const int fd = os::openForReading(path, error);
     if (fd < 0) return 0;
-    struct stat about {};
     unsigned long long print = 14695981039346656037ULL;
-    if (fstat(fd, &about) == 0 && S_ISREG(about.st_mode)) {
+    if (os::describeOpen(fd).kind == os::Kind::Regular) {
         unsigned char block[4096];
-        ssize_t got = 0;
-        for (int k = 0; k < 64 && (got = read(fd, block, sizeof block)) > 0; ++k)
-            for (ssize_t i = 0; i < got; ++i) print = (print ^ block[i]) * 1099511628211ULL;
+        long long got = 0;
+        for (int k = 0; k < 64 && (got = os::readSome(fd, block, sizeof block)) > 0; ++k)
+            for (long long i = 0; i < got; ++i) print = (print ^ block[i]) * 1099511628211ULL;
     }
-    close(fd);
+    os::closeFile(fd);
     return print;
 }
 
 }  // namespace
 
 FileStamp stampOf(const char* path) {
-    struct stat info {};
+    const os::FileInfo info = os::describe(path);
     FileStamp stamp;
-    if (stat(path, &info) != 0) return stamp;
+    if (info.kind == os::Kind::Missing) return stamp;
     stamp.exists = true;
-    stamp.device = static_cast<unsigned long long>(info.st_dev);
-    stamp.inode = static_cast<unsigned long long>(info.st_ino);
-    stamp.size = static_cast<long long>(info.st_size);
-    stamp.modified = static_cast<long long>(info.st_mtime) * 1000000000LL;
-#if defined(FOTOLUME_HAVE_ST_MTIM)
-    stamp.modified += info.st_mtim.tv_nsec;
-#elif defined(FOTOLUME_HAVE_ST_MTIMESPEC)
-    stamp.modified += info.st_mtimespec.tv_nsec;
-#else
-    stamp.content = contentPrint(path);
-#endif
+    stamp.device = info.device;
+    stamp.inode = info.inode;
+    stamp.size = info.size;
+    stamp.modified = info.modified;
+    if (info.onlySeconds) stamp.content = contentPrint(path);
     return stamp;
 }
 
@@ -74,16 +56,10 @@ void pause(int milliseconds) {
 
 }  // namespace
 
-// inotify on the folder where the system has it (so a file renamed over the
-// scene is seen), looking again every tenth of a second otherwise.
+// The folder is watched (so that a file renamed over the scene is seen)
+// where the system can tell of changes; it is looked at again either way.
 void waitForChange(const char* path, const FileStamp& seen, const std::atomic<bool>* stop) {
-#ifdef FOTOLUME_HAVE_INOTIFY
-    const int events = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (events >= 0)
-        inotify_add_watch(
-            events, directoryOf(path).c_str(),
-            IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB);
-#endif
+    os::FolderWatch folder(directoryOf(path));
     while (stop == nullptr || !*stop) {
         const FileStamp now = stampOf(path);
         if (now.exists && !now.same(seen)) {
@@ -91,22 +67,8 @@ void waitForChange(const char* path, const FileStamp& seen, const std::atomic<bo
             if (stampOf(path).same(now)) break;
             continue;
         }
-#ifdef FOTOLUME_HAVE_INOTIFY
-        if (events >= 0) {
-            pollfd wait{events, POLLIN, 0};
-            if (poll(&wait, 1, 250) > 0) {
-                char drained[4096];
-                while (read(events, drained, sizeof drained) > 0) {
-                }
-            }
-            continue;
-        }
-#endif
-        pause(100);
+        folder.wait(250);
     }
-#ifdef FOTOLUME_HAVE_INOTIFY
-    if (events >= 0) close(events);
-#endif
 }
 
 ChangeWatcher::ChangeWatcher(const char* path, const FileStamp& before,

@@ -1,14 +1,12 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 #include "scene/tokens.hpp"
 
@@ -113,11 +111,14 @@ namespace {
 // kept only when it is a regular file; nullptr with errno 0 when it is not
 // one (said to `diagnostics`), with errno set when it cannot be opened.
 std::FILE* openRegular(const char* fileName, std::FILE* diagnostics) {
-    const int fd = open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat about {};
-    if (fstat(fd, &about) != 0 || !S_ISREG(about.st_mode)) {
-        close(fd);
+    int error = 0;
+    const int fd = os::openForReading(fileName, error);
+    if (fd < 0) {
+        errno = error;
+        return nullptr;
+    }
+    if (os::describeOpen(fd).kind != os::Kind::Regular) {
+        os::closeFile(fd);
         std::fprintf(diagnostics,
                      "%s: error: the scene is not a regular file (a fifo, a device or a folder "
                      "stands in its place); a watched scene must be a file\n",
@@ -125,10 +126,7 @@ std::FILE* openRegular(const char* fileName, std::FILE* diagnostics) {
         errno = 0;
         return nullptr;
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::FILE* in = fdopen(fd, "r");
-    if (in == nullptr) close(fd);
-    return in;
+    return os::streamOf(fd, "rb");
 }
 
 }  // namespace
@@ -144,13 +142,13 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings
     std::error_code ignored;
     std::FILE* in = nullptr;
     if (std::strcmp(fileName, "-") == 0) {  // standard input, as command-line tools read it
-        const int copy = dup(STDIN_FILENO);
-        in = copy >= 0 ? fdopen(copy, "r") : nullptr;
+        const int copy = os::duplicate(os::STANDARD_INPUT);
+        in = copy >= 0 ? os::streamOf(copy, "rb") : nullptr;
     } else if (sceneOnlyRegular) {
         in = openRegular(fileName, diagnostics);
         if (in == nullptr && errno == 0) return ReadStatus::Refused;  // said
     } else if (!std::filesystem::is_directory(fileName, ignored)) {
-        in = std::fopen(fileName, "r");
+        in = os::openFile(fileName, "rb");
     }
     if (in == nullptr) {
         std::FILE* out = cannotOpenOut != nullptr ? cannotOpenOut : stdout;
@@ -162,12 +160,14 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings
     // no memory; a stream (standard input, a pipe, a device) is held whole,
     // and so is a file that says it is empty (some file systems give no
     // size for files that have content).
-    struct stat about {};
-    const bool paged = std::strcmp(fileName, "-") != 0 && fstat(fileno(in), &about) == 0 &&
-                       S_ISREG(about.st_mode) && about.st_size > 0;
+    const os::FileInfo about = os::describeOpen(os::descriptorOf(in));
+    const bool paged = std::strcmp(fileName, "-") != 0 && about.kind == os::Kind::Regular &&
+                       about.size > 0;
     const unsigned long long limit = static_cast<unsigned long long>(sceneLimitMib) << 20;
     std::string text;
-    if (paged && static_cast<unsigned long long>(about.st_size) > limit) {
+    // (Past the reader's offsets, where those are 32 bits, too large as well.)
+    if (paged && (static_cast<unsigned long long>(about.size) > limit ||
+                  about.size > std::numeric_limits<long>::max())) {
         sayTooLarge(fileName, diagnostics);
         std::fclose(in);
         return ReadStatus::Refused;
@@ -177,7 +177,7 @@ ReadStatus readScene(const char* fileName, std::FILE* diagnostics, int* warnings
         return ReadStatus::Refused;
     }
     const ReadStatus status =
-        paged ? readWith(SceneReader(in, static_cast<long>(about.st_size), fileName, diagnostics),
+        paged ? readWith(SceneReader(in, static_cast<long>(about.size), fileName, diagnostics),
                          fileName, diagnostics, warnings, dump, everyMistake)
               : readWith(SceneReader(std::move(text), fileName, diagnostics), fileName,
                          diagnostics, warnings, dump, everyMistake);

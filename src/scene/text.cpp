@@ -1,10 +1,8 @@
 #include "scene/text.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 
 namespace fotolume {
@@ -48,13 +46,8 @@ char SceneText::fetch(long i) const {
             sceneBytesRead.store(start, std::memory_order_relaxed);
         const long length = std::min(PAGE, fileSize_ - start);
         page->bytes.resize(static_cast<std::size_t>(length));
-        long got = 0;
-        while (got < length) {
-            const ssize_t n = pread(fd_, page->bytes.data() + got, length - got, start + got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += n;
-        }
+        const long long read = os::readAt(fd_, page->bytes.data(), length, start);
+        const long got = read > 0 ? static_cast<long>(read) : 0;
         if (got < length) {
             // The file shrank while it was read: the text ends where the
             // file now does (reading on through the missing stretch, every

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "os/os.hpp"
+
 namespace fotolume {
 
 std::string Field::describe() const {
@@ -28,7 +30,7 @@ SceneReader::SceneReader(std::string text, const char* name, std::FILE* diagnost
       diagnostics_(diagnostics) {}
 
 SceneReader::SceneReader(std::FILE* file, long size, const char* name, std::FILE* diagnostics)
-    : text_(fileno(file), size), in_(file), ownsIn_(false), name_(printable(name)),
+    : text_(os::descriptorOf(file), size), in_(file), ownsIn_(false), name_(printable(name)),
       diagnostics_(diagnostics) {}
 
 SceneReader::~SceneReader() {

@@ -1,6 +1,7 @@
 // One connection of the preview server: its requests read within a total
 // time, answered on the loop (an explanation traced on a worker), or, for
 // /events, kept open and told every change until the page closes it.
+#include "os/os.hpp"
 #include "serve/connection.hpp"
 
 #include <cstdio>
@@ -38,9 +39,8 @@ http::response<http::string_body> plain(unsigned version, int status, const std:
 // The pixel of the scene as now read, at the size it was read for; the
 // status 200, or 409 (nothing read) or 400 (no such pixel) with why.
 std::string explanation(Preview& preview, long long x, long long y, int& status) {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&text, &size);
+    os::MemoryStream memory;
+    std::FILE* out = memory.stream();
     status = 503;
     if (out == nullptr) return "no memory for the explanation\n";
     {
@@ -49,9 +49,7 @@ std::string explanation(Preview& preview, long long x, long long y, int& status)
         status = !preview.sceneReady ? 409 : x >= imageWidth || y >= imageHeight ? 400 : 200;
         if (status == 200) explainPixelTo(out, preview.frame, x, y, ExplainFormat::Text, bytes);
     }
-    std::fclose(out);
-    std::string said(text != nullptr ? text : "", size);
-    std::free(text);
+    std::string said = memory.take();
     if (status == 409) return "the scene was refused: see its errors\n";
     if (status == 400) return "x and y must name a pixel of the image\n";
     return said;

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 #include "serve/preview.hpp"
 
@@ -129,9 +130,8 @@ private:
 // a render would print it.
 ReadStatus readForPreview(Preview& preview, const ServeSettings& round, int& warnings,
                           std::string& said) {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&text, &size);
+    os::MemoryStream memory;
+    std::FILE* out = memory.stream();
     ReadStatus status;
     {
         const std::unique_lock<std::shared_mutex> lock(preview.scene);
@@ -147,9 +147,7 @@ ReadStatus readForPreview(Preview& preview, const ServeSettings& round, int& war
         }
         preview.sceneReady = status == ReadStatus::Ok;
     }
-    if (out != nullptr) std::fclose(out);
-    said = text != nullptr ? text : "";
-    std::free(text);
+    said = memory.take();
     if (status == ReadStatus::CannotOpen) said = cannotOpenMessage(round.scene) + said;
     std::fputs(said.c_str(), stderr);
     return status;

@@ -3,10 +3,8 @@
 // served; nothing else. It reads only the scene and writes nothing to disk.
 // Connections live on one event loop (Boost.Beast over Asio), so no number
 // of idle or slow clients can hold up a page.
-#include <sys/resource.h>
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -14,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 #include "serve/connection.hpp"
 
@@ -25,14 +24,8 @@ namespace {
 // client's connection costs one descriptor), less a reserve that keeps the
 // scene readable however many are open.
 std::size_t connectionCapacity() {
-    constexpr rlim_t RESERVE = 64;
-    struct rlimit limit {};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 256;
-    if (limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) getrlimit(RLIMIT_NOFILE, &limit);
-    }
-    const rlim_t usable = limit.rlim_cur == RLIM_INFINITY ? 1 << 20 : limit.rlim_cur;
+    constexpr long long RESERVE = 64;
+    const long long usable = os::raiseDescriptorLimit();
     return usable > 2 * RESERVE ? static_cast<std::size_t>(usable - RESERVE) : RESERVE / 2;
 }
 
@@ -123,7 +116,7 @@ int serve(const ServeSettings& settings) {
 }  // namespace
 
 int serveCommand(const ServeSettings& settings) {
-    std::signal(SIGPIPE, SIG_IGN);  // a page closed mid-answer must not end the server
+    os::ignoreBrokenPipes();  // a page closed mid-answer must not end the server
     imageWidth = settings.width;
     imageHeight = settings.height;
     sceneOnlyRegular = true;  // a fifo put in the scene's place must not stop the page
