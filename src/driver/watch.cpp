@@ -74,11 +74,12 @@ int runPreviewProgram(char** argv) {
     // name it was started by says (systems without /proc); then where the
     // build meant to install it.
     const std::string folder = os::programFolder();
-    if (!folder.empty()) places.push_back(folder + "fotolume-serve");
+    if (!folder.empty()) places.push_back(folder + "fotolume-serve" + os::PROGRAM_SUFFIX);
     const std::string started = argv[0] != nullptr ? argv[0] : "";
     if (started.find('/') != std::string::npos)
-        places.push_back(started.substr(0, started.rfind('/') + 1) + "fotolume-serve");
-    places.push_back(FOTOLUME_BIN_DIR "/fotolume-serve");
+        places.push_back(started.substr(0, started.rfind('/') + 1) + "fotolume-serve" +
+                         os::PROGRAM_SUFFIX);
+    places.push_back(std::string(FOTOLUME_BIN_DIR "/fotolume-serve") + os::PROGRAM_SUFFIX);
     for (const std::string& place : places) {
         if (!os::isExecutable(place)) continue;
         std::fflush(stdout);

@@ -25,6 +25,10 @@ constexpr char SEPARATOR = '/';
 constexpr const char* SEPARATORS = "/";
 #endif
 
+// Runs `body` with the program's arguments as UTF-8 (Windows passes them
+// in the system's code page otherwise).
+int withUtf8Arguments(int argc, char** argv, int (*body)(int, char**));
+
 // Which of the standard descriptors were closed when the program started
 // (`>&-`).
 struct ClosedAtStart {
@@ -136,6 +140,11 @@ int terminalColumns();  // of standard error; 80 when it cannot be told
 int processorsAvailable();
 std::string programFolder();  // where the running program is, with its separator; or ""
 bool isExecutable(const std::string& path);
+#ifdef _WIN32
+constexpr const char* PROGRAM_SUFFIX = ".exe";
+#else
+constexpr const char* PROGRAM_SUFFIX = "";
+#endif
 std::string realPath(const std::string& path);  // "" when it cannot be resolved
 // Runs the program in place of this one with the same standard streams;
 // returns only when it could not be started (Windows: when it ended, its
@@ -160,6 +169,10 @@ public:
 private:
     long long handle_ = -1;
 };
+
+// A stream that reads `size` bytes of `text` (which must outlive it), or
+// nullptr.
+std::FILE* readerOf(char* text, std::size_t size);
 
 // Text printed to a stream and then taken back as a string.
 class MemoryStream {

@@ -22,9 +22,7 @@ std::string Field::describe() const {
 
 SceneReader::SceneReader(std::string text, const char* name, std::FILE* diagnostics)
     : text_(std::move(text)),
-      // An empty buffer is no stream for some systems' fmemopen: an empty
-      // temporary file reads the same.
-      in_(text_.size() == 0 ? std::tmpfile() : fmemopen(text_.held(), text_.size(), "r")),
+      in_(os::readerOf(text_.held(), static_cast<std::size_t>(text_.size()))),
       ownsIn_(true),
       name_(printable(name)),
       diagnostics_(diagnostics) {}

@@ -164,6 +164,12 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// An empty buffer is no stream for some systems' fmemopen: an empty
+// temporary file reads the same.
+std::FILE* readerOf(char* text, std::size_t size) {
+    return size == 0 ? std::tmpfile() : fmemopen(text, size, "r");
+}
+
 MemoryStream::MemoryStream() : stream_(open_memstream(&text_, &size_)) {}
 
 MemoryStream::~MemoryStream() {

@@ -22,6 +22,10 @@
 
 namespace fotolume::os {
 
+int withUtf8Arguments(int argc, char** argv, int (*body)(int, char**)) {
+    return body(argc, argv);  // as the system passes them
+}
+
 bool isTerminal(int fd) { return isatty(fd) == 1; }
 
 int terminalColumns() {
