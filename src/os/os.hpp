@@ -18,9 +18,11 @@ constexpr int STANDARD_INPUT = 0, STANDARD_OUTPUT = 1, STANDARD_ERROR = 2;
 // What parts a path's folders: the one written between them, and every
 // one a path may hold.
 #ifdef _WIN32
+constexpr const char* NULL_DEVICE = "NUL";
 constexpr char SEPARATOR = '\\';
 constexpr const char* SEPARATORS = "\\/";
 #else
+constexpr const char* NULL_DEVICE = "/dev/null";
 constexpr char SEPARATOR = '/';
 constexpr const char* SEPARATORS = "/";
 #endif
@@ -138,6 +140,7 @@ void ignoreBrokenPipes();
 bool isTerminal(int fd);
 int terminalColumns();  // of standard error; 80 when it cannot be told
 int processorsAvailable();
+long long processId();
 std::string programFolder();  // where the running program is, with its separator; or ""
 bool isExecutable(const std::string& path);
 #ifdef _WIN32

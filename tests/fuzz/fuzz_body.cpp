@@ -1,14 +1,14 @@
 #include "fuzz/fuzz_body.hpp"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "geometry/geometry.hpp"
 #include "image/image.hpp"
+#include "os/os.hpp"
 #include "scene/scene.hpp"
 #include "shading/shading.hpp"
 
@@ -17,7 +17,9 @@ namespace fotolume::fuzz {
 namespace {
 
 std::string scratch(const char* what) {
-    return "/tmp/fotolume-fuzz-" + std::to_string(getpid()) + "-" + what;
+    return (std::filesystem::temp_directory_path() /
+            ("fotolume-fuzz-" + std::to_string(os::processId()) + "-" + what))
+        .string();
 }
 
 bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
@@ -53,7 +55,7 @@ void checkSearch() {
 void runOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string sceneFile = scratch("scene.txt");
     static const std::string imageFile = scratch("image.ppm");
-    static std::FILE* quiet = std::fopen("/dev/null", "w");
+    static std::FILE* quiet = std::fopen(os::NULL_DEVICE, "w");
 
     std::FILE* out = std::fopen(sceneFile.c_str(), "wb");
     if (out == nullptr) return;

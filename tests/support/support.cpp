@@ -1,32 +1,33 @@
 #include "support/support.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <png.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
 
+#include "os/os.hpp"
 #include "scene/scene.hpp"
-
-extern char** environ;
 
 namespace fotolume::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fotolume-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = buffer.data();
+    static std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate =
+            std::filesystem::temp_directory_path() / ("fotolume-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate)) {
+            dir_ = candidate.generic_string();
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary folder could be made");
 }
 
 TempDir::~TempDir() {
@@ -42,91 +43,11 @@ std::string TempDir::write(const std::string& name, const std::string& content) 
     return file;
 }
 
-namespace {
-// A cross-built program runs through its emulator.
-std::string programPrefix() {
-#ifdef FOTOLUME_TEST_EMULATOR
-    return FOTOLUME_TEST_EMULATOR " ";
-#else
-    return "";
-#endif
-}
-
-std::string shellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-}  // namespace
-
-RunResult runFotolume(const std::vector<std::string>& args, const std::string& shellPrefix,
-                      const std::string& feed) {
-    TempDir capture;
-    std::string command = shellPrefix + " " + (feed.empty() ? "" : feed + " | ") + programPrefix() +
-                          shellQuote(FOTOLUME_BINARY);
-    for (const std::string& arg : args) command += " " + shellQuote(arg);
-    command += " >" + shellQuote(capture.path("out")) + " 2>" + shellQuote(capture.path("err"));
-    if (feed.empty()) command += " </dev/null";
-    const int raw = std::system(("/bin/sh -c " + shellQuote(command)).c_str());
-    RunResult result;
-    if (raw != -1 && WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
-    result.out = readFile(capture.path("out"));
-    result.err = readFile(capture.path("err"));
-    return result;
-}
-
-std::string pixels(const std::string& scene, int width, int height) {
-    TempDir dir;
-    const std::string out = dir.path("out.ppm");
-    const test::RunResult run =
-        runFotolume({scene, out, std::to_string(width), std::to_string(height)});
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_EQ(run.err, "");
-    const std::string image = readFile(out);
-    const std::string header =
-        "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-    EXPECT_EQ(image.substr(0, header.size()), header);
-    EXPECT_EQ(image.size(), header.size() + 3u * width * height);
-    return image.substr(header.size());
-}
-
-int startFotolume(const std::vector<std::string>& args, const std::string& err) {
-    std::vector<std::string> all = {FOTOLUME_BINARY};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
-}
-
-std::string pngAsPpm(const std::string& path) {
-    const std::string file = readFile(path);
-    // The header as the writer promises it: 8 bits, RGB (type 2), no interlace.
-    if (file.size() < 33 || file.compare(12, 4, "IHDR") != 0 || file[24] != 8 || file[25] != 2 ||
-        file[28] != 0)
-        return "";
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) return "";
-    image.format = PNG_FORMAT_RGB;
-    std::string pixels(PNG_IMAGE_SIZE(image), '\0');
-    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return "";
-    return "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n" +
-           pixels;
 }
 
 bool exists(const std::string& path) {
@@ -150,16 +71,11 @@ std::string loadScene(const std::string& text, int width, int height, bool* acce
     resetScene();
     imageWidth = width;
     imageHeight = height;
-    std::FILE* diagnostics = std::tmpfile();
-    const ReadStatus status = readScene(file.c_str(), diagnostics);
+    os::MemoryStream said;
+    std::FILE* diagnostics = said.stream();
+    const ReadStatus status = readScene(file.c_str(), diagnostics != nullptr ? diagnostics : stderr);
     if (accepted != nullptr) *accepted = status == ReadStatus::Ok;
-    std::rewind(diagnostics);
-    std::string printed;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, diagnostics)) > 0)
-        printed.append(buffer, got);
-    std::fclose(diagnostics);
+    std::string printed = said.take();
     // Name-independent: tests compare from the line number on.
     const std::string prefix = file + ":";
     for (std::size_t at; (at = printed.find(prefix)) != std::string::npos;)

@@ -50,6 +50,8 @@ int processorsAvailable() {
     return hardware > 0 ? static_cast<int>(hardware) : 1;
 }
 
+long long processId() { return static_cast<long long>(getpid()); }
+
 std::string programFolder() {
 #ifdef FOTOLUME_HAVE_PROC
     char self[4096];

@@ -58,6 +58,8 @@ int processorsAvailable() {
     return hardware > 0 ? static_cast<int>(hardware) : 1;
 }
 
+long long processId() { return static_cast<long long>(GetCurrentProcessId()); }
+
 std::string programFolder() {
     std::wstring self(32768, L'\0');
     const DWORD size = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));

@@ -20,6 +20,7 @@ namespace {
 // one exists; read by the console's handler, on a thread of its own.
 wchar_t pendingPath[32768];
 std::atomic<bool> pending{false};
+std::atomic<HANDLE> pendingHandle{INVALID_HANDLE_VALUE};
 
 BOOL WINAPI removeOnConsoleEvent(DWORD) {
     removePendingTemporary();
@@ -56,11 +57,19 @@ void removeTemporaryOnInterruption() {
 
 void ignoreBrokenPipes() {}  // a closed peer is a failed write here already
 
+// The file is open, and an open file is removed only once closed: the
+// handle is closed first (the process is ending; a write after it fails).
 void removePendingTemporary() {
-    if (pending) DeleteFileW(pendingPath);
+    if (!pending) return;
+    const HANDLE handle = pendingHandle.exchange(INVALID_HANDLE_VALUE);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    DeleteFileW(pendingPath);
 }
 
-void forgetTemporary() { pending = false; }
+void forgetTemporary() {
+    pending = false;
+    pendingHandle = INVALID_HANDLE_VALUE;
+}
 
 // Shared for deletion (so that it can be renamed while open) and locked
 // whole, which is what a clean-up tries before it removes a file.
@@ -97,6 +106,7 @@ Temporary createTemporary(const std::string& prefix, const std::string&) {
             return made;
         }
         made.path = path;
+        pendingHandle = handle;
         return made;
     }
     made.error = EEXIST;
@@ -119,7 +129,10 @@ int replaceWith(const std::string& temporary, const std::string& target) {
 }
 
 void discardTemporary(Temporary& temporary) {
-    if (temporary.fd >= 0) _close(temporary.fd);
+    // Closed by an interruption's clean-up already, or closed here.
+    const bool open = pendingHandle.exchange(INVALID_HANDLE_VALUE) != INVALID_HANDLE_VALUE ||
+                      !pending;
+    if (temporary.fd >= 0 && open) _close(temporary.fd);
     temporary.fd = -1;
     if (!temporary.path.empty()) DeleteFileW(widen(temporary.path).c_str());
     temporary.path.clear();
