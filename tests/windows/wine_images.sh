@@ -51,6 +51,22 @@ cp "$showcase" "$scratch/a folder ção/scène ü.txt"
   fail "a path with spaces, non-ASCII letters and backslashes"
 [ "$(ls -A "$scratch/a folder ção" | wc -l)" = 2 ] || fail "a temporary file was left: $(ls -A "$scratch/a folder ção")"
 
+# The preview: fotolume.exe --serve starts fotolume-serve.exe beside it,
+# which serves the page.
+if [ -f "$(dirname "$exe")/fotolume-serve.exe" ] && command -v python3 >/dev/null; then
+  wine "$exe" --serve "$showcase" 64 48 >"$scratch/serve.out" 2>&1 &
+  server=$!
+  page=""
+  for _ in $(seq 1 100); do
+    url=$(grep -o 'http://[^ ]*' "$scratch/serve.out" | head -n 1)
+    [ -n "$url" ] && page=$(python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=10).read().decode())' "$url" 2>/dev/null) && break
+    sleep 0.2
+  done
+  grep -q "<title>fotolume preview</title>" <<<"$page" || fail "the preview page was not served: $(cat "$scratch/serve.out")"
+  kill "$server" 2>/dev/null
+  wait "$server" 2>/dev/null
+fi
+
 # The same words and statuses as the Linux program's, when it is given.
 if [ $# -ge 3 ] && [ -x "$3" ]; then
   linux=$(realpath "$3")

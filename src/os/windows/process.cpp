@@ -89,9 +89,17 @@ void becomeProgram(const std::string& program, char** argv) {
     start.hStdOutput = handleOf(STANDARD_OUTPUT);
     start.hStdError = handleOf(STANDARD_ERROR);
     PROCESS_INFORMATION child{};
-    if (!CreateProcessW(widen(program).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &start, &child))
+    if (!CreateProcessW(widen(program).c_str(), line.data(), nullptr, nullptr, TRUE,
+                        CREATE_SUSPENDED, nullptr, nullptr, &start, &child))
         return;
+    // In a job that ends with this process, however this one is ended.
+    const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job != nullptr)
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+            AssignProcessToJobObject(job, child.hProcess);
+    ResumeThread(child.hThread);
     SetConsoleCtrlHandler(nullptr, TRUE);  // Ctrl-C is the child's to answer
     WaitForSingleObject(child.hProcess, INFINITE);
     DWORD status = 1;
