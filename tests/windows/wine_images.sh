@@ -39,6 +39,9 @@ done <"$source/tests/image/golden.txt"
 showcase="$source/scenes/showcase.txt"
 run "$showcase" "$scratch/out.ppm" 64 48 && run "$showcase" "$scratch/out.png" 64 48 ||
   fail "the showcase at 64 x 48"
+if command -v pngcheck >/dev/null; then
+  pngcheck -q "$scratch/out.png" >/dev/null || fail "pngcheck refuses the PNG"
+fi
 if command -v pngtopnm >/dev/null; then
   pngtopnm "$scratch/out.png" | cmp -s - "$scratch/out.ppm" || fail "the PNG's pixels are not the PPM's"
 fi
