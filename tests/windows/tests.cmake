@@ -12,17 +12,7 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${FOTOLUME_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
-add_executable(fotolume_tests
-  support/support.cpp
-  os/os_test.cpp
-  geometry/vetor_test.cpp
-  geometry/solver_test.cpp
-  geometry/intersect_test.cpp
-  geometry/differential_test.cpp
-  shading/pigment_test.cpp
-  scene/camera_test.cpp
-  fuzz/fuzz_body.cpp
-  fuzz/replay_test.cpp)
+add_executable(fotolume_tests ${FOTOLUME_SHELL_FREE_TESTS})
 target_link_libraries(fotolume_tests PRIVATE fotolume_core gtest gtest_main)
 target_link_options(fotolume_tests PRIVATE -static)
 target_include_directories(fotolume_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
