@@ -35,9 +35,15 @@ int serveFromLine(const CommandLine& line) {
 }  // namespace
 }  // namespace fotolume
 
-int main(int argc, char** argv) {
+namespace {
+
+int start(int argc, char** argv) {
     fotolume::standardOutputClosed = fotolume::os::guardStandardDescriptors().output;
     fotolume::installOutOfMemoryHandler();
     // Without --serve (run by hand), it is fotolume itself.
     return fotolume::runFotolume(argc, argv, fotolume::serveFromLine);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return fotolume::os::withUtf8Arguments(argc, argv, start); }

@@ -130,6 +130,9 @@ TEST(CommandLine, ThePreviewAndTheImporterRunOutInWords) {
 #ifdef FOTOLUME_SANITIZED
     GTEST_SKIP() << "a virtual-memory limit and AddressSanitizer do not mix";
 #endif
+#ifndef FOTOLUME_HAVE_SERVE
+    GTEST_SKIP() << "this build has no preview program";
+#endif
     int refused = 0, served = 0;
     for (int kib = 10000; kib <= 70000; kib += 10000) {
         const test::RunResult run = runFotolume({"--serve", example(), "64", "48"},
