@@ -1,6 +1,5 @@
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "image/image.hpp"

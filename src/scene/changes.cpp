@@ -11,8 +11,6 @@
 
 namespace fotolume {
 
-std::string directoryOf(const std::string& path) { return os::folderOf(path); }
-
 namespace {
 
 // FNV-1a of the file's first 256 KiB (0 when it cannot be read), opened
@@ -59,7 +57,7 @@ void pause(int milliseconds) {
 // The folder is watched (so that a file renamed over the scene is seen)
 // where the system can tell of changes; it is looked at again either way.
 void waitForChange(const char* path, const FileStamp& seen, const std::atomic<bool>* stop) {
-    os::FolderWatch folder(directoryOf(path));
+    os::FolderWatch folder(os::folderOf(path));
     while (stop == nullptr || !*stop) {
         const FileStamp now = stampOf(path);
         if (now.exists && !now.same(seen)) {

@@ -227,9 +227,6 @@ enum class CameraStatus { Ok, EyeAtLookAt, UpAlongView, BadFieldOfView, NotFinit
 // a usable camera.
 CameraStatus setupCamera(const Vetor& lookAt, const Vetor& upVector, double fieldOfView);
 
-// The folder holding `path` ("." for a bare name).
-std::string directoryOf(const std::string& path);
-
 // What tells one version of a file from another: which file the name leads
 // to, its size and its modification time; nothing when it is missing.
 struct FileStamp {

@@ -170,9 +170,78 @@ TEST(Os, FilesAreDescribedAndReadAsTheyAre) {
     os::closeFile(fd);
     EXPECT_LT(os::openForReading(dir.path("none"), error), 0);
     EXPECT_EQ(error, ENOENT);
-    EXPECT_EQ(os::namedDescriptor("-"), os::STANDARD_OUTPUT);
-    EXPECT_EQ(os::namedDescriptor("out.ppm"), -1);
     EXPECT_GE(os::processorsAvailable(), 1);
+    // Written over in place, whole or cut to nothing first.
+    for (const bool truncate : {false, true}) {
+        const int out = os::openForWriting(file, truncate, error);
+        ASSERT_GE(out, 0) << os::errorText(error);
+        EXPECT_EQ(os::writeAll(out, "ab", 2), 0);
+        EXPECT_EQ(os::closeChecked(out), 0);
+        EXPECT_EQ(contentOf(file), truncate ? "ab" : "ab23456789");
+    }
+    EXPECT_LT(os::openForWriting(dir.path("none"), false, error), 0);
+    EXPECT_EQ(error, ENOENT);
+}
+
+// The words of the errors a user meets are the same on every system.
+TEST(Os, ErrorsAreWordedAsEverywhere) {
+    const struct {
+        int error;
+        const char* text;
+    } cases[] = {
+        {ENOENT, "No such file or directory"}, {EACCES, "Permission denied"},
+        {ENOSPC, "No space left on device"},   {EISDIR, "Is a directory"},
+        {ENOTDIR, "Not a directory"},          {EEXIST, "File exists"},
+        {EPIPE, "Broken pipe"},                {EBADF, "Bad file descriptor"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(os::errorText(c.error), c.text) << c.error;
+}
+
+TEST(Os, NamesThatStandForADescriptor) {
+    const struct {
+        const char* name;
+        int fd;  // -1: a file of that name
+    } cases[] = {
+        {"-", 1},
+        {"/dev/stdout", 1},
+        {"/dev/stderr", 2},
+        {"out.ppm", -1},
+        {"--", -1},
+        {"/dev/fd/x", -1},
+#ifdef _WIN32
+        {"/dev/fd/7", -1},  // no such folder here
+#else
+        {"/dev/fd/7", 7},
+        {"/proc/self/fd/12", 12},
+        {"/dev/fd/", -1},
+        {"/dev/fd/12345678901", -1},
+#endif
+    };
+    for (const auto& c : cases) EXPECT_EQ(os::namedDescriptor(c.name), c.fd) << c.name;
+}
+
+// Text held in memory read as a stream, and a stream printed into memory:
+// what the scene reader and the preview's explanations stand on.
+TEST(Os, StreamsOverTextInMemory) {
+    for (const std::string& held :
+         {std::string("12 34.5 end"), std::string(70000, '7') + " 1", std::string()}) {
+        std::string text = held;
+        std::FILE* in = os::readerOf(text.data(), text.size());
+        ASSERT_NE(in, nullptr);
+        std::string read;
+        for (int c; (c = std::fgetc(in)) != EOF;) read += static_cast<char>(c);
+        EXPECT_EQ(read, held);
+        std::rewind(in);
+        long long first = -1;
+        EXPECT_EQ(std::fscanf(in, "%lld", &first), held.empty() ? EOF : 1);
+        std::fclose(in);
+    }
+    os::MemoryStream memory;
+    ASSERT_NE(memory.stream(), nullptr);
+    std::fprintf(memory.stream(), "pixel %d, %s\n", 7, "\xC3\xA7");
+    EXPECT_EQ(memory.take(), "pixel 7, \xC3\xA7\n");
+    EXPECT_EQ(memory.stream(), nullptr);
+    EXPECT_EQ(memory.take(), "") << "taken once";
 }
 
 TEST(Os, AFolderOfAPath) {
@@ -183,7 +252,11 @@ TEST(Os, AFolderOfAPath) {
         {"image.ppm", "."},
         {"out/image.ppm", "out"},
         {"/image.ppm", "/"},
+        {"renders/day 1/image.ppm", "renders/day 1"},
+        {"./image.ppm", "."},
 #ifdef _WIN32
+        {"C:image.ppm", "."},
+        {"\\image.ppm", "\\"},
         {"C:\\image.ppm", "C:\\"},
         {"C:\\renders\\image.ppm", "C:\\renders"},
         {"renders\\day 1/image.ppm", "renders\\day 1"},
