@@ -11,6 +11,7 @@ approximated. Meant for the well-formed bench scenes: the file is split at
 white space, and a malformed one is refused with a message.
 """
 import math
+import re
 import sys
 
 PI = 3.1415926536  # the program's ten-decimal pi, for the same image plane
@@ -18,7 +19,8 @@ PI = 3.1415926536  # the program's ten-decimal pi, for the same image plane
 
 class Tokens:
     def __init__(self, text):
-        self.words = text.split()
+        # A '#' starts a comment to the end of its line, read as white space.
+        self.words = re.sub(r"#[^\n]*", " ", text).split()
         self.at = 0
 
     def word(self):
