@@ -73,6 +73,13 @@ struct Frame {
     double threshold = DEFAULT_AA_THRESHOLD;
 };
 
+// Whether any pixel of the frame can get more than its one ray: at a
+// threshold of 1 no byte can differ from another's by more, so such a frame
+// is traced as one ray a pixel, at that render's cost.
+inline bool tracesGrids(const Frame& frame) {
+    return frame.samples > 1 && frame.threshold < 1.0;
+}
+
 // A rectangle of a frame's region, in pixels relative to the region.
 struct Tile {
     long long row = 0;

@@ -50,7 +50,7 @@ public:
           chunks_(tiling_.count()),
           slots_(static_cast<int>(
               std::max(16LL, std::min(8LL * workers, MAX_WINDOW_BYTES / (3 * chunk_))))),
-          oneRay_(frame.samples > 1 && frame.threshold > 0.0
+          oneRay_(tracesGrids(frame) && frame.threshold > 0.0
                       ? std::make_unique<SharedOneRay>(rays, frame, tiling_)
                       : nullptr) {
         buffers_.resize(static_cast<std::size_t>(slots_) * 3 * chunk_);

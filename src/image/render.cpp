@@ -264,7 +264,7 @@ void renderTile(const PrimaryRays& rays, const Frame& frame, const Tile& tile, u
                 OneRaySource* source) {
     const long long row = frame.region.top + tile.row;
     const long long col = frame.region.left + tile.col;
-    if (frame.samples > 1) {
+    if (tracesGrids(frame)) {
         renderSmoothTile(rays, frame, row, col, tile.rows, tile.cols, bytes, source);
         return;
     }

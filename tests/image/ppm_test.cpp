@@ -192,7 +192,11 @@ TEST(PpmWriter, FailuresAreReportedAndLeaveNoFile) {
 // a tiny sphere seen by one pixel's centre ray alone makes that pixel and each
 // of its neighbours, in all eight directions, a candidate; the pixel's corner
 // rays miss the sphere (its whole grid, 16 rays), each neighbour's agree with
-// its own colour (4 rays).
+// its own colour (4 rays). Two slivers through the centres of the outer
+// columns of a 3 x 3 image: their pixels' corners miss them (16 rays each);
+// the middle column's corners see what its centre sees, so each of its
+// pixels is the five-ray mean though the slivers lie a pixel away on both
+// sides (4 rays).
 TEST(AntiAliasing, OneRayColoursAreTracedOnceAndEveryNeighbourCounts) {
     test::TempDir dir;
     const std::string camera =
@@ -202,6 +206,11 @@ TEST(AntiAliasing, OneRayColoursAreTracedOnceAndEveryNeighbourCounts) {
     const std::string middle = dir.write("middle.txt", camera + "0 0 0 0.1");
     // On the ray through the centre of the top-left pixel of a 3 x 3 image.
     const std::string corner = dir.write("corner.txt", camera + "-1.3807 1.3807 0 0.1");
+    const std::string slivers =
+        dir.write("slivers.txt",
+                  "0 0 5 0 0 0 0 1 0 45 1 0 0 9 1 1 1 1 0 0 1 solid 1 0 0 1 1 0 0 1 0 0 1 2 "
+                  "0 0 triangle -1.39 -5 0 -1.37 -5 0 -1.3807 5 0 "
+                  "0 0 triangle 1.37 -5 0 1.39 -5 0 1.3807 5 0");
     const struct {
         std::string scene;
         std::vector<std::string> options;
@@ -220,6 +229,7 @@ TEST(AntiAliasing, OneRayColoursAreTracedOnceAndEveryNeighbourCounts) {
         {middle, {"--samples", "4"}, "3", "3", "9 primary, 48 anti-aliasing samples"},
         {middle, {"--samples", "4"}, "9", "9", "81 primary, 48 anti-aliasing samples"},
         {corner, {"--samples", "4"}, "3", "3", "9 primary, 28 anti-aliasing samples"},
+        {slivers, {"--samples", "4"}, "3", "3", "9 primary, 108 anti-aliasing samples"},
     };
     for (const auto& row : rows) {
         std::vector<std::string> args = row.options;
