@@ -212,6 +212,47 @@ def grid_rays(fotolume, scene, size, options):
     return int(words[1]) + int(words[3])
 
 
+def report(args, ours, theirs, scene, thresholds):
+    """Measures and prints one scene; returns its summary entry."""
+    print("\n%s" % os.path.relpath(scene, ROOT))
+    print("  %-8s %-14s %8s %8s %8s %7s" % ("", "", "error", "/ full", "CPU s", "/ full"))
+    mine = measure(ours, scene, ["--samples", "16", "--aa-threshold", "0"],
+                   fotolume_variants(thresholds), args.runs, args.cache)
+    table(ours.name, mine)
+    pov = None
+    if theirs:
+        pov = measure(theirs, scene, ["+A0.0", "+AM1", "+R9"], pov_variants(), args.runs,
+                      args.cache)
+        table(theirs.name, pov)
+    best = thriftiest(pov, args.target) if pov else None
+    default = (mine[2][1] / mine[1][1], mine[2][2] / mine[1][2])
+    verdict = ""
+    if pov:
+        ok = default[0] <= args.target and best and default[1] <= best[2]
+        verdict = "; POV-Ray's thriftiest within %.2fx: %s" % (
+            args.target, "%s, %.2fx at %.2f" % best if best else "none")
+        verdict += " -> %s" % ("met" if ok else "MISSED")
+    print("  default: %.2fx the full grid's error at %.2f of its CPU%s" % (default + (verdict,)))
+    full_rays = grid_rays(args.fotolume, scene, args.size, fotolume_variants([])[1][1])
+    rule_rays = grid_rays(args.fotolume, scene, args.size, ["--samples", "4"])
+    print("  bound at %.2fx: an oracle traces %.2f of the full grid's rays; the default "
+          "%.2f" % (args.target, oracle(mine[0][3], mine[1][3], mine[0][4], args.target),
+                    rule_rays / full_rays))
+    return os.path.relpath(scene, os.path.join(ROOT, "bench", "scenes")), mine, pov, best
+
+
+def summarize(summary, target):
+    print("\n| scene | fotolume: full 4x4 CPU | default: error, CPU | POV-Ray: full 4x4 CPU "
+          "| thriftiest within %.2fx |" % target)
+    print("|---|---|---|---|---|")
+    for name, mine, pov, best in summary:
+        line = "| %s | %.3f s | %.2fx, %.2f |" % (name, mine[1][2], mine[2][1] / mine[1][1],
+                                                 mine[2][2] / mine[1][2])
+        if pov:
+            line += " %.3f s | %s |" % (pov[1][2], "%s: %.2fx, %.2f" % best if best else "none")
+        print(line)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--fotolume", default=os.path.join(ROOT, "build/release/src/fotolume"))
@@ -231,47 +272,11 @@ def main():
     if not args.povray:
         print("note: povray is not installed, so its rows are left out "
               "(Debian: apt-get install povray)")
-    summary = []
     with tempfile.TemporaryDirectory() as tmp:
         ours = Fotolume(args.fotolume, args.size, tmp)
         theirs = PovRay(args.povray, args.size, tmp) if args.povray else None
-        for scene in scenes:
-            print("\n%s" % os.path.relpath(scene, ROOT))
-            print("  %-8s %-14s %8s %8s %8s %7s" % ("", "", "error", "/ full", "CPU s", "/ full"))
-            mine = measure(ours, scene, ["--samples", "16", "--aa-threshold", "0"],
-                           fotolume_variants(thresholds), args.runs, args.cache)
-            table(ours.name, mine)
-            pov = None
-            if theirs:
-                pov = measure(theirs, scene, ["+A0.0", "+AM1", "+R9"], pov_variants(), args.runs,
-                              args.cache)
-                table(theirs.name, pov)
-            best = thriftiest(pov, args.target) if pov else None
-            default = (mine[2][1] / mine[1][1], mine[2][2] / mine[1][2])
-            verdict = ""
-            if pov:
-                ok = default[0] <= args.target and best and default[1] <= best[2]
-                verdict = "; POV-Ray's thriftiest within %.2fx: %s" % (
-                    args.target, "%s, %.2fx at %.2f" % best if best else "none")
-                verdict += " -> %s" % ("met" if ok else "MISSED")
-            print("  default: %.2fx the full grid's error at %.2f of its CPU%s" % (
-                default + (verdict,)))
-            full_rays = grid_rays(args.fotolume, scene, args.size, fotolume_variants([])[1][1])
-            rule_rays = grid_rays(args.fotolume, scene, args.size, ["--samples", "4"])
-            print("  bound at %.2fx: an oracle traces %.2f of the full grid's rays; the default "
-                  "%.2f" % (args.target, oracle(mine[0][3], mine[1][3], mine[0][4], args.target),
-                            rule_rays / full_rays))
-            summary.append((os.path.relpath(scene, os.path.join(ROOT, "bench", "scenes")),
-                            mine, pov, best))
-    print("\n| scene | fotolume: full 4x4 CPU | default: error, CPU | POV-Ray: full 4x4 CPU "
-          "| thriftiest within %.2fx |" % args.target)
-    print("|---|---|---|---|---|")
-    for name, mine, pov, best in summary:
-        line = "| %s | %.3f s | %.2fx, %.2f |" % (name, mine[1][2], mine[2][1] / mine[1][1],
-                                                 mine[2][2] / mine[1][2])
-        if pov:
-            line += " %.3f s | %s |" % (pov[1][2], "%s: %.2fx, %.2f" % best if best else "none")
-        print(line)
+        summary = [report(args, ours, theirs, scene, thresholds) for scene in scenes]
+    summarize(summary, args.target)
 
 
 if __name__ == "__main__":
